@@ -1,0 +1,25 @@
+# Quick start on a fresh Debian 12 machine (as root):
+#   make test    installs what is missing, builds both targets, runs every test
+#   make demo    runs the setup program under Wine (see README.md)
+.PHONY: all deps build build-win32 build-win64 test bench clean
+
+all: build
+
+deps:
+	@tools/install-deps
+
+build-win32: deps
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32
+
+build-win64: deps
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64
+
+build: build-win32 build-win64
+
+test: build
+	ctest --preset win64
+
+clean:
+	rm -rf build

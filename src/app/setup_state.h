@@ -1,0 +1,105 @@
+// The one record that the UI thread and the worker thread share for the whole process.
+//
+// Threading rules:
+// - stateLock guards requestedDownload only, and is never held across a call into
+//   another subsystem. The UI thread may read requestedDownload without the lock (it
+//   only saves taking it), so the field is an atomic too.
+// - Every other field has one writing thread at a time; fields the other thread reads
+//   are whole-value atomics. The worker stores the update information (version code,
+//   names, componentFiles) before it stores kPhaseReady into phase with release order;
+//   the UI thread loads phase with acquire order and looks at componentFiles for the
+//   application step only once phase reads kPhaseReady.
+// - productNameShort and productDisplayName are replaced, never freed, so a reader on
+//   the other thread never sees freed text.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "util/owners.h"
+
+using ComponentId = int32_t;
+inline constexpr ComponentId kDotNet = 0;
+inline constexpr ComponentId kLocalDb = 1;
+inline constexpr ComponentId kProduct = 2;
+inline constexpr ComponentId kComponentCount = 3;
+// requestedDownload when nothing is asked of the worker.
+inline constexpr int32_t kNoRequest = -1;
+
+// State of the application step while its update information is prepared.
+using UpdatePhase = int32_t;
+inline constexpr UpdatePhase kPhaseReady = -1;
+inline constexpr UpdatePhase kPhaseFailed = -2;
+inline constexpr UpdatePhase kPhaseQuerying = -3;
+inline constexpr UpdatePhase kPhasePreparing = -4;
+inline constexpr UpdatePhase kPhaseHandedOver = -5;
+inline constexpr UpdatePhase kPhaseAwaitingMutex = -6;
+
+// The program's own revision; a setup revision record above it replaces this program.
+inline constexpr int32_t kSetupRevision = 4;
+// The short product name until the update information names another one.
+inline constexpr wchar_t kBuiltInShortName[] = L"Velto";
+
+// Installer names of the prerequisites: on the update server / in the work folder.
+inline constexpr wchar_t kDotNetRemoteName[] = L"ndp461.upd";
+inline constexpr wchar_t kDotNetLocalName[] = L"ndp461.exe";
+inline constexpr wchar_t kLocalDb2014x86RemoteName[] = L"ldb2014sp3x86.upd";
+inline constexpr wchar_t kLocalDb2014x86LocalName[] = L"ldb2014sp3x86.msi";
+inline constexpr wchar_t kLocalDb2014x64RemoteName[] = L"ldb2014sp3x64.upd";
+inline constexpr wchar_t kLocalDb2014x64LocalName[] = L"ldb2014sp3x64.msi";
+inline constexpr wchar_t kLocalDb2017x64RemoteName[] = L"ldb2017rtmx64.upd";
+inline constexpr wchar_t kLocalDb2017x64LocalName[] = L"ldb2017rtmx64.msi";
+
+// Base names of the application's installer pieces: entry i is piece i + 1 of the update
+// information; an entry whose first unit is NUL is empty.
+inline constexpr int kComponentFileCount = 10;
+inline constexpr int kComponentFileUnits = 260;
+using ComponentFileTable = wchar_t[kComponentFileCount][kComponentFileUnits];
+
+struct ComponentSlot {
+  // The installer process started for this component (UI thread only).
+  UniqueHandle process;
+  // Judged installed when the process started: 8 rather than 7 once satisfied.
+  std::atomic<bool> installedAtStart{false};
+  // An installer has been started and is watched (UI thread only).
+  bool installing = false;
+  // The last run failed to start, or ended with the component not satisfied (UI only).
+  bool installFailed = false;
+  // The last fetch failed; written by the worker, never cleared.
+  std::atomic<bool> downloadFailed{false};
+  // Installer file name on the update server and in the work/Assets folder; null for
+  // the application. Set before the worker thread exists.
+  const wchar_t* remoteName = nullptr;
+  const wchar_t* localName = nullptr;
+};
+
+struct SetupState {
+  std::atomic<UpdatePhase> phase{kPhasePreparing};
+  // Version code of the application that the update information offers.
+  std::atomic<int32_t> productVersionCode{-1};
+  // The component whose installer the worker is asked to fetch, or kNoRequest.
+  // Changed only under stateLock.
+  std::atomic<int32_t> requestedDownload{kNoRequest};
+  std::atomic<const wchar_t*> productNameShort{kBuiltInShortName};
+  std::atomic<const wchar_t*> productDisplayName{nullptr};
+  std::atomic<bool> updateMode{false};
+  std::atomic<bool> localAssetsMode{false};
+  // Dialog state (UI thread only).
+  bool refreshBusy = false;
+  BOOL firstShow = FALSE;
+  HICON iconDone = nullptr;
+  HICON iconCurrent = nullptr;
+  HICON iconPending = nullptr;
+  // The single-instance mutex; closed early by the dialog during a self-update.
+  UniqueHandle instanceMutex;
+  // Signalled once, when the dialog has ended. Created before the worker exists and
+  // closed after it has ended.
+  UniqueHandle stopEvent;
+  UniqueHandle workerThread;
+  CRITICAL_SECTION stateLock{};
+  ComponentSlot slots[kComponentCount];
+  ComponentFileTable componentFiles{};
+};
+
+// The process-wide instance.
+extern SetupState gSetup;

@@ -1,0 +1,54 @@
+#include "util/paths.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include "util/strings.h"
+
+namespace {
+
+constexpr int32_t kInitialModulePathUnits = MAX_PATH;
+
+// Joins folder and name and, when asked, creates the result as a folder if missing.
+HeapString WorkFolderLevel(const wchar_t* folder, const wchar_t* name, bool createFolders) {
+  HeapString level = JoinPath(folder, name);
+  if (level && createFolders && !PathFileExistsW(level.get())) {
+    CreateDirectoryW(level.get(), nullptr);
+  }
+  return level;
+}
+
+}  // namespace
+
+HeapString ModulePath(HMODULE module) {
+  for (int32_t size = kInitialModulePathUnits;;) {
+    HeapString buffer = NewString(size);
+    if (!buffer) return buffer;
+    SetLastError(ERROR_SUCCESS);
+    const DWORD length = GetModuleFileNameW(module, buffer.get(), DWORD(size));
+    // A zero length (failure) is retried with a larger buffer like a truncation.
+    if (length != 0 && length != DWORD(size) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      return buffer;
+    }
+    if (size >= INT32_MAX / 2) return HeapString();
+    size *= 2;
+  }
+}
+
+HeapString AssetsPath(const wchar_t* name) {
+  HeapString module = ModulePath(nullptr);
+  HeapString folder = ParentFolder(module.get());
+  HeapString assets = JoinPath(folder.get(), L"Assets");
+  return JoinPath(assets.get(), name);
+}
+
+HeapString WorkPath(const wchar_t* name, bool createFolders) {
+  HeapString profile = NewString(MAX_PATH);
+  if (!profile) return profile;
+  // An unknown profile leaves the text empty; JoinPath then starts the work folder at the
+  // root of the current drive.
+  SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile.get());
+  HeapString qrn = WorkFolderLevel(profile.get(), L"QRN\\", createFolders);
+  HeapString work = WorkFolderLevel(qrn.get(), L"VeltoUpdater\\", createFolders);
+  return JoinPath(work.get(), name);
+}

@@ -1,0 +1,16 @@
+// Where the program finds its own files: beside the executable ("Assets") and in the
+// per-user work folder (profile\QRN\VeltoUpdater). Every call recomputes its path.
+#pragma once
+
+#include "util/owners.h"
+
+// Full path of the module's file (null module: the executable); null on failure.
+HeapString ModulePath(HMODULE module);
+
+// The executable's folder, "Assets", '\' and name; null on failure.
+HeapString AssetsPath(const wchar_t* name);
+
+// The profile folder, "QRN\", "VeltoUpdater\" and name. With createFolders, the two
+// folder levels are created when missing (failures ignored: the path is returned all
+// the same and the caller fails later when it uses it). Null on failure.
+HeapString WorkPath(const wchar_t* name, bool createFolders);

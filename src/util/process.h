@@ -1,0 +1,7 @@
+// Starting a program from a command line alone.
+#pragma once
+
+// Starts the process named by the first (quoted) token of commandLine, with the
+// caller's environment and current folder, and does not wait for it. commandLine must
+// be writable: the platform may modify it during the call. True when it was started.
+bool RunCommandLine(wchar_t* commandLine);

@@ -1,0 +1,24 @@
+// The application itself (setup step 3), as its own installer registers it per user
+// under HKEY_CURRENT_USER "Software\Qirana\Velto3rd", and the one predicate that says
+// whether a setup step is done.
+#pragma once
+
+#include "app/setup_state.h"
+#include "util/owners.h"
+
+inline constexpr wchar_t kProductRegistryKey[] = L"Software\\Qirana\\Velto3rd";
+
+// Whether "Installed" reads 1 (64-bit view wanted).
+bool IsProductInstalled();
+
+// "<Version>がインストール済みです" when installed with a non-empty version, else
+// "インストールされておりません". Null only when memory runs out.
+HeapString DescribeProduct();
+
+// Installed, and a "VersionCode" of 0 or more that equals the code on offer
+// (gSetup.productVersionCode).
+bool IsProductCurrent();
+
+// Whether a step is done: 0 .NET Framework, 1 LocalDB, 2 the application; false for
+// any other id.
+bool IsComponentSatisfied(ComponentId id);

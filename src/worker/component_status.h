@@ -1,0 +1,38 @@
+// The status of each setup step, evaluated by the dialog once a second, and the start
+// and watch of the prerequisite installers. Everything here runs on the UI thread.
+#pragma once
+
+#include "app/setup_state.h"
+#include "util/owners.h"
+
+// ComponentStatus codes.
+using ComponentStatus = int32_t;
+inline constexpr ComponentStatus kStatusWaitingForDownload = 1;
+inline constexpr ComponentStatus kStatusDownloading = 2;
+inline constexpr ComponentStatus kStatusInstallerAvailable = 3;
+inline constexpr ComponentStatus kStatusDownloadFailed = 4;
+inline constexpr ComponentStatus kStatusInstalling = 5;
+inline constexpr ComponentStatus kStatusInstallFailed = 6;
+inline constexpr ComponentStatus kStatusInstallCompleted = 7;
+inline constexpr ComponentStatus kStatusAlreadyInstalled = 8;
+
+// The status of a step (1 to 8), or for step 3 the phase while it is not kPhaseReady.
+// Not a pure query: it reaps an ended installer (judging, recording and deleting the
+// used installer) and posts a download request when the installer is missing.
+ComponentStatus ComponentStatusOf(ComponentId id);
+
+// Steps 1 and 2: the path of the installer (Assets folder first, then the work folder),
+// or null. Step 3: "OK" when every named piece is present (also for an empty table),
+// else null. Owned by the caller.
+HeapString FindInstaller(ComponentId id);
+
+// Deletes the used installer of step 1 or 2 from the work folder; the Assets copy stays.
+void DeleteInstaller(ComponentId id);
+
+// Starts the installer of step 1 or 2 (with the "RunAs" verb when elevate is set),
+// unless one is already running or none is found. The outcome shows in the status.
+void StartInstaller(ComponentId id, bool elevate);
+
+// Starts the installer at path: step 2 through msiexec.exe, others directly. The process
+// handle, or null when nothing was started.
+UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -41,71 +42,6 @@ void PutInAssets(const std::wstring& source, const std::wstring& name) {
   ASSERT_TRUE(CopyFileW(source.c_str(), InAssets(name).c_str(), FALSE)) << Narrow(name);
 }
 
-// The lines of a command-line record, trailing blanks cut.
-std::vector<std::wstring> RecordedLines(const std::wstring& path) {
-  const std::wstring text = Widen(ReadFileBytes(path));
-  std::vector<std::wstring> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
-    std::wstring line = text.substr(start, end - start);
-    line.erase(line.find_last_not_of(L' ') + 1);
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-// The shell reports a start that cannot happen in a message box of its own (Wine too,
-// when it has a display); it would block the test, so it is closed as soon as it shows.
-class ShellErrorBoxCloser {
- public:
-  ShellErrorBoxCloser()
-      : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-        thread_(CreateThread(nullptr, 0, &ShellErrorBoxCloser::Run, stop_, 0, nullptr)) {}
-  ~ShellErrorBoxCloser() {
-    SetEvent(stop_);
-    WaitForSingleObject(thread_, 5000);
-    CloseHandle(thread_);
-    CloseHandle(stop_);
-  }
-
- private:
-  static BOOL CALLBACK CloseIfOurs(HWND window, LPARAM) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    if (process == GetCurrentProcessId() && std::wstring(className) == L"#32770") {
-      PostMessageW(window, WM_CLOSE, 0, 0);
-    }
-    return TRUE;
-  }
-  static DWORD WINAPI Run(void* stop) {
-    while (WaitForSingleObject(stop, 50) == WAIT_TIMEOUT) EnumWindows(&CloseIfOurs, 0);
-    return 0;
-  }
-  HANDLE stop_;
-  HANDLE thread_;
-};
-
-// Wine runs everything elevated and starts "RunAs" like the default verb, so a refused
-// elevation prompt cannot happen. A program that Wine is told not to load (an empty
-// DllOverrides entry; the environment variable works only from outside Wine) gives what
-// a refusal gives: no process at all.
-constexpr wchar_t kWineDllOverrides[] = L"Software\\Wine\\DllOverrides";
-
-class RefusedProgram {
- public:
-  explicit RefusedProgram(const wchar_t* program) : program_(program) {
-    SetRegString(HKEY_CURRENT_USER, kWineDllOverrides, program, L"", 0);
-  }
-  ~RefusedProgram() { DeleteRegValue(HKEY_CURRENT_USER, kWineDllOverrides, program_, 0); }
-  RefusedProgram(const RefusedProgram&) = delete;
-  RefusedProgram& operator=(const RefusedProgram&) = delete;
-
- private:
-  const wchar_t* program_;
-};
-
 class ComponentStates : public testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -124,9 +60,7 @@ class ComponentStates : public testing::Test {
     Clean();
   }
   void Clean() {
-    for (const wchar_t* program : {L"ndp461.exe", L"msiexec.exe"}) {
-      DeleteRegValue(HKEY_CURRENT_USER, kWineDllOverrides, program, 0);
-    }
+    for (const wchar_t* program : {L"ndp461.exe", L"msiexec.exe"}) RefusedProgram::Allow(program);
     UndoStandInInstallations();
     RemoveTree(WorkFolderPath());
     RemoveTree(AssetsFolderPath());
@@ -280,7 +214,7 @@ TEST_F(ComponentStates, AnInstallerThatSucceedsIsWatchedToItsEndAndItsWorkCopyDe
   EXPECT_FALSE(PathExists(InWork(kDotNetLocalName)));
   EXPECT_TRUE(PathExists(InAssets(kDotNetLocalName)));
   // One start, of the Assets copy, without parameters.
-  EXPECT_EQ(RecordedLines(temp / L"record.txt"),
+  EXPECT_EQ(RecordedCommandLines(temp / L"record.txt"),
             std::vector<std::wstring>{L"\"" + InAssets(kDotNetLocalName) + L"\""});
 }
 
@@ -298,7 +232,7 @@ TEST_F(ComponentStates, AnInstallerThatFailsKeepsItsFileAndCanBeStartedAgain) {
     EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusInstallFailed);
     EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusInstallFailed);
     EXPECT_TRUE(PathExists(InWork(kDotNetLocalName)));
-    EXPECT_EQ(RecordedLines(temp / L"record.txt").size(), size_t(attempt));
+    EXPECT_EQ(RecordedCommandLines(temp / L"record.txt").size(), size_t(attempt));
   }
   EXPECT_EQ(gSetup.requestedDownload.load(), kNoRequest);
 }
@@ -460,14 +394,6 @@ TEST(MsiexecParameters, QuoteThePackageAndAcceptTheLicenceTerms) {
               L"/i \"" + path + L"\" /qn IACCEPTSQLLOCALDBLICENSETERMS=YES");
   }
   EXPECT_FALSE(MsiexecParameters(nullptr));
-}
-
-TEST(ComponentStatusOf, UnknownStepsHaveNoStatus) {
-  ResetSetupState();
-  for (ComponentId id : {-1, kComponentCount, ComponentId(0x80000000)}) {
-    EXPECT_EQ(ComponentStatusOf(id), 0) << id;
-  }
-  EXPECT_EQ(gSetup.requestedDownload.load(), kNoRequest);
 }
 
 }  // namespace

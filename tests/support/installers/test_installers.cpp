@@ -13,12 +13,30 @@ namespace {
 // Wine's first msiexec in a fresh prefix brings its services up and takes about 10 s.
 constexpr DWORD kMsiexecLimitMs = 120000;
 
+constexpr wchar_t kWineDllOverrides[] = L"Software\\Wine\\DllOverrides";
+
 std::wstring InFolder(const wchar_t* name) { return std::wstring(kStandInFolder) + L"\\" + name; }
 
 std::wstring KnownFolder(int csidl) {
   wchar_t path[MAX_PATH] = {};
   SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
   return path;
+}
+
+BOOL CALLBACK CloseIfOurDialog(HWND window, LPARAM) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  wchar_t className[16] = {};
+  GetClassNameW(window, className, 16);
+  if (process == GetCurrentProcessId() && std::wstring(className) == L"#32770") {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  }
+  return TRUE;
+}
+
+DWORD WINAPI CloseShellErrorBoxes(void* stop) {
+  while (WaitForSingleObject(stop, 50) == WAIT_TIMEOUT) EnumWindows(&CloseIfOurDialog, 0);
+  return 0;
 }
 
 }  // namespace
@@ -98,4 +116,37 @@ ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const std::wstring& va
 
 ScopedEnvironment::~ScopedEnvironment() {
   SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
+}
+
+std::vector<std::wstring> RecordedCommandLines(const std::wstring& recordPath) {
+  const std::wstring text = Widen(ReadFileBytes(recordPath));
+  std::vector<std::wstring> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
+    std::wstring line = text.substr(start, end - start);
+    line.erase(line.find_last_not_of(L' ') + 1);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+RefusedProgram::RefusedProgram(const wchar_t* program) : program_(program) {
+  SetRegString(HKEY_CURRENT_USER, kWineDllOverrides, program, L"", 0);
+}
+
+RefusedProgram::~RefusedProgram() { Allow(program_.c_str()); }
+
+void RefusedProgram::Allow(const wchar_t* program) {
+  DeleteRegValue(HKEY_CURRENT_USER, kWineDllOverrides, program, 0);
+}
+
+ShellErrorBoxCloser::ShellErrorBoxCloser()
+    : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      thread_(CreateThread(nullptr, 0, &CloseShellErrorBoxes, stop_, 0, nullptr)) {}
+
+ShellErrorBoxCloser::~ShellErrorBoxCloser() {
+  SetEvent(stop_);
+  WaitForSingleObject(thread_, 5000);
+  CloseHandle(thread_);
+  CloseHandle(stop_);
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "standin_paths.h"
 #include "support/installers/standin_protocol.h"
@@ -26,6 +27,9 @@ void UndoStandInInstallations();
 // Runs a command line and waits for it (at most timeoutMs); its exit code, or -1 when it
 // could not be started or did not end in time.
 long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs);
+
+// The command lines a record file holds, one per start, trailing blanks cut.
+std::vector<std::wstring> RecordedCommandLines(const std::wstring& recordPath);
 
 // While it lives, stand-ins started meanwhile wait before they install; Release() (or
 // the end of the scope) lets them go on.
@@ -54,4 +58,37 @@ class ScopedEnvironment {
   std::wstring name_;
   std::wstring old_;
   bool hadOld_;
+};
+
+// Wine runs everything elevated and starts "RunAs" like the default verb, so an
+// elevation prompt cannot be refused. While this lives, Wine refuses to run the named
+// program (an empty HKCU "Software\Wine\DllOverrides" entry), which gives what a
+// refusal gives: ShellExecuteExW starts nothing. (The WINEDLLOVERRIDES variable works
+// only when set before Wine starts, not from inside a Windows process.)
+class RefusedProgram {
+ public:
+  explicit RefusedProgram(const wchar_t* program);  // a file name such as L"msiexec.exe"
+  ~RefusedProgram();
+  RefusedProgram(const RefusedProgram&) = delete;
+  RefusedProgram& operator=(const RefusedProgram&) = delete;
+  // Lets the program run again (also what a crashed test left refused).
+  static void Allow(const wchar_t* program);
+
+ private:
+  std::wstring program_;
+};
+
+// The shell reports a start that fails (missing or damaged program) in a message box of
+// its own, which Wine shows too when it has a display and which would block a test.
+// While this lives, such boxes of this process are closed as soon as they show.
+class ShellErrorBoxCloser {
+ public:
+  ShellErrorBoxCloser();
+  ~ShellErrorBoxCloser();
+  ShellErrorBoxCloser(const ShellErrorBoxCloser&) = delete;
+  ShellErrorBoxCloser& operator=(const ShellErrorBoxCloser&) = delete;
+
+ private:
+  HANDLE stop_;
+  HANDLE thread_;
 };

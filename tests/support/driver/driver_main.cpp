@@ -11,7 +11,9 @@
 //   close                       press the close box
 //   wait-text <id> <text> <ms>  wait until a control shows the text
 //   sleep <ms>                  wait
-//   mark <path>                 create an empty file (tells a script the dialog is up)
+//   mark <path>                 write the dump and the dialog's screen rectangle
+//                               ("rect <left> <top> <right> <bottom>") into a file, which
+//                               tells a script that the dialog is up and where
 //   wait-exit <ms>              wait for the process to end and print "exit <code>"
 // Output is UTF-8. Exit code 0 when the dialog showed and every action succeeded, 1 when
 // not, 2 for a wrong command line.
@@ -95,10 +97,18 @@ int wmain(int argc, wchar_t** argv) {
     } else if (action == L"sleep" && left >= 1) {
       Sleep(Number(argv[++next]));
     } else if (action == L"mark" && left >= 1) {
+      RECT rect = {};
+      GetWindowRect(dialog, &rect);
+      const std::string text = DescribeDialog(ReadDialog(dialog)) + "rect " +
+                               std::to_string(rect.left) + " " + std::to_string(rect.top) + " " +
+                               std::to_string(rect.right) + " " + std::to_string(rect.bottom) + "\n";
       HANDLE file = CreateFileW(argv[++next], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file == INVALID_HANDLE_VALUE) return 1;
+      DWORD written = 0;
+      const BOOL ok = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
       CloseHandle(file);
+      if (!ok) return 1;
     } else if (action == L"wait-exit" && left >= 1) {
       const DWORD waitMs = Number(argv[++next]);
       if (!process || WaitForSingleObject(process, waitMs) != WAIT_OBJECT_0) {

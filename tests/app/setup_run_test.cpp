@@ -32,27 +32,6 @@ TEST(UpdateMode, OnlyAnExactDashUAsTheFirstArgument) {
   }
 }
 
-TEST(LocalDbInstaller, NamesFollowThePackageKind) {
-  const struct {
-    int kind;
-    const wchar_t* remote;
-    const wchar_t* local;
-  } rows[] = {
-      {kLocalDbKind2014x86, L"ldb2014sp3x86.upd", L"ldb2014sp3x86.msi"},
-      {kLocalDbKind2014x64, L"ldb2014sp3x64.upd", L"ldb2014sp3x64.msi"},
-      {kLocalDbKind2017x64, L"ldb2017rtmx64.upd", L"ldb2017rtmx64.msi"},
-      {3, L"ldb2014sp3x86.upd", L"ldb2014sp3x86.msi"},
-      {-1, L"ldb2014sp3x86.upd", L"ldb2014sp3x86.msi"},
-  };
-  for (const auto& row : rows) {
-    const wchar_t* remote = nullptr;
-    const wchar_t* local = nullptr;
-    LocalDbInstallerNames(row.kind, &remote, &local);
-    EXPECT_STREQ(remote, row.remote) << row.kind;
-    EXPECT_STREQ(local, row.local) << row.kind;
-  }
-}
-
 class InitSetupStateTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -92,11 +71,6 @@ TEST_F(InitSetupStateTest, JudgesEachStepAndEmptiesThePieceTable) {
   EXPECT_EQ(gSetup.slots[kProduct].remoteName, nullptr);
   EXPECT_EQ(gSetup.slots[kProduct].localName, nullptr);
   for (const auto& entry : gSetup.componentFiles) EXPECT_EQ(entry[0], L'\0');
-}
-
-TEST_F(InitSetupStateTest, NothingInstalledIsNothingInstalledAtStart) {
-  EXPECT_TRUE(InitSetupState());
-  for (const ComponentSlot& slot : gSetup.slots) EXPECT_FALSE(slot.installedAtStart.load());
 }
 
 }  // namespace

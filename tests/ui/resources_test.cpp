@@ -1,6 +1,7 @@
 // The resources compiled into VeltoSetup.exe, read back from the built program: the art in
 // the formats the dialog and Windows expect, the manifest and the version information.
-// (The dialog template is checked through the dialog itself, in setup_dialog_test.cpp.)
+// The dialog template's header is read here; its controls are checked through the dialog
+// itself (setup_dialog_test.cpp).
 #include <windows.h>
 
 #include <gtest/gtest.h>

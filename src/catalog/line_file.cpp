@@ -159,7 +159,8 @@ bool LineWriter::WriteLine(const wchar_t* text) {
   const int32_t units = TextLength(text);
   const int bytes =
       units > 0 ? WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr) : 0;
-  if ((units > 0 && bytes <= 0) || bytes > INT32_MAX - 2) return false;
+  // A longer line would be written whole and then dropped by every reader of the file.
+  if ((units > 0 && bytes <= 0) || bytes + 2 > LineReader::kCapacity) return false;
   LocalBlock block(LocalAlloc(LPTR, SIZE_T(bytes) + 2));
   if (!block) return false;
   char* out = static_cast<char*>(block.get());

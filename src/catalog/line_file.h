@@ -44,15 +44,18 @@ struct LineReader {
   bool LfFollowsAcrossFill();
 };
 
-// Creates a file in UTF-8 with the byte-order mark and writes one line per call.
+// Creates a file in UTF-8 with the byte-order mark and writes one line per call. It
+// writes only lines that a LineReader reads back: at most 510 bytes of UTF-8 before CR LF.
 struct LineWriter {
   UniqueFile file;
 
   // Creates or truncates the file (no sharing) and writes EF BB BF. True only when both
   // succeeded; when the mark could not be written the file stays open until Close.
   bool Open(const wchar_t* path);
-  // Writes text in UTF-8 followed by CR LF with one write. False when no file is open,
-  // the text cannot be converted or the write fails or falls short.
+  // Writes text in UTF-8 followed by CR LF with one write. False, and nothing written,
+  // when no file is open, the text cannot be converted or is longer than a reader takes
+  // (a line read in the OEM code page may grow in UTF-8); false also when the write
+  // fails or falls short.
   bool WriteLine(const wchar_t* text);
   void Close();
 };

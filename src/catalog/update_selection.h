@@ -49,8 +49,9 @@ enum class ScanOutcome {
 // tempPath, which then replaces infoPath in one step (either the old or the new
 // information stands). On kSelfUpdate, *setupBaseName receives the record's base name
 // (null when absent) and tempPath stays behind, partly written. A line that cannot be
-// written, or a list that cannot be read to its end, fails the whole selection: the
-// temporary file is deleted and infoPath is left as it was.
+// written (also one that outgrows the line size in UTF-8), or a list that cannot be read
+// to its end, fails the whole selection: the temporary file is deleted and infoPath is
+// left as it was.
 ScanOutcome ScanUpdateList(const wchar_t* listPath, const wchar_t* nowStamp,
                            const wchar_t* tempPath, const wchar_t* infoPath,
                            HeapString* setupBaseName);

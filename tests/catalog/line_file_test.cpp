@@ -161,6 +161,20 @@ TEST(LineWriter, WritesTheMarkAndCrLfLinesThatReadBack) {
   EXPECT_EQ(ReadFileBytes(path), kMark + "\r\n");
 }
 
+TEST(LineWriter, WritesOnlyLinesThatAReaderTakes) {
+  TempFolder temp;
+  const std::wstring path = temp / L"info.tmp";
+  const std::wstring kanji170(170, L'更');  // 510 bytes in UTF-8
+  LineWriter writer;
+  ASSERT_TRUE(writer.Open(path.c_str()));
+  EXPECT_TRUE(writer.WriteLine(std::wstring(510, L'x').c_str()));
+  EXPECT_FALSE(writer.WriteLine(std::wstring(511, L'x').c_str()));
+  EXPECT_TRUE(writer.WriteLine(kanji170.c_str()));
+  EXPECT_FALSE(writer.WriteLine((kanji170 + L"x").c_str()));
+  writer.Close();
+  EXPECT_EQ(ReadAllLines(path), (std::vector<std::wstring>{std::wstring(510, L'x'), kanji170}));
+}
+
 TEST(LineWriter, ReportsWhatItCannotWrite) {
   TempFolder temp;
   LineWriter writer;

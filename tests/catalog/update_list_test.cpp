@@ -186,6 +186,20 @@ TEST(ScanUpdateList, FailsAsAWholeWhenALineCannotBeWritten) {
 
 }
 
+TEST(ScanUpdateList, FailsWhenALineOutgrowsTheLineSizeInUtf8) {
+  TempFolder folder;
+  const std::wstring list = folder / L"vtupdaterlist.upi";
+  const std::wstring temp = folder / L"vtupdaterinfo.tmp";
+  const std::wstring info = folder / L"vtupdaterinfo.upi";
+  // 300 OEM bytes that each take two bytes in UTF-8: read whole, but not writable whole.
+  WriteFileBytes(list, "0,1,,,," + std::string(300, '\x8E') + "\r\n1,p\r\n");
+  WriteFileBytes(info, kPriorInfo);
+  EXPECT_EQ(ScanUpdateList(list.c_str(), L"20270101_0000", temp.c_str(), info.c_str(), nullptr),
+            ScanOutcome::kFailed);
+  EXPECT_EQ(ReadFileBytes(info), kPriorInfo);
+  EXPECT_FALSE(PathExists(temp));
+}
+
 TEST(NowStamp, NamesTheCurrentMinute) {
   WaitForMinuteHeadroom();
   const SYSTEMTIME now = LocalNow();

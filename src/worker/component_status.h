@@ -19,6 +19,7 @@ inline constexpr ComponentStatus kStatusAlreadyInstalled = 8;
 // The status of a step (1 to 8), or for step 3 the phase while it is not kPhaseReady.
 // Not a pure query: it reaps an ended installer (judging, recording and deleting the
 // used installer) and posts a download request when the installer is missing.
+// Any id other than 0, 1 and 2 gives 0 and changes nothing.
 ComponentStatus ComponentStatusOf(ComponentId id);
 
 // Steps 1 and 2: the path of the installer (Assets folder first, then the work folder),
@@ -34,5 +35,11 @@ void DeleteInstaller(ComponentId id);
 void StartInstaller(ComponentId id, bool elevate);
 
 // Starts the installer at path: step 2 through msiexec.exe, others directly. The process
-// handle, or null when nothing was started.
+// handle, or null when nothing was started (also when the msiexec parameter text cannot
+// be allocated).
 UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate);
+
+// The msiexec parameters that install the LocalDB package at packagePath silently with
+// its licence terms accepted: /i "<path>" /qn IACCEPTSQLLOCALDBLICENSETERMS=YES.
+// Null when packagePath is null or the text cannot be allocated.
+HeapString MsiexecParameters(const wchar_t* packagePath);

@@ -1,0 +1,161 @@
+#include "worker/component_status.h"
+
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include "detect/product.h"
+#include "util/paths.h"
+#include "util/strings.h"
+
+namespace {
+
+constexpr wchar_t kPieceExtension[] = L".upi";
+constexpr wchar_t kAllPiecesPresent[] = L"OK";
+constexpr wchar_t kMsiexec[] = L"msiexec.exe";
+constexpr wchar_t kMsiexecParameterFormat[] = L"/i \"%s\" /qn IACCEPTSQLLOCALDBLICENSETERMS=YES";
+// Room for the parameter text around the path (it needs 43 units and the terminator).
+constexpr int32_t kMsiexecParameterSlack = 64;
+
+bool IsPrerequisite(ComponentId id) { return id == kDotNet || id == kLocalDb; }
+
+bool IsKnownComponent(ComponentId id) { return id >= 0 && id < kComponentCount; }
+
+bool Exists(const HeapString& path) { return path && PathFileExistsW(path.get()); }
+
+HeapString FindPrerequisiteInstaller(const ComponentSlot& slot) {
+  if (!slot.localName) return HeapString();
+  HeapString assets = AssetsPath(slot.localName);
+  if (Exists(assets)) return assets;
+  HeapString work = WorkPath(slot.localName, false);
+  if (Exists(work)) return work;
+  return HeapString();
+}
+
+// Piece names come from the update information, that is from the server. A name that
+// is not a bare file name could point outside the folder and make some other file pass
+// for a piece (the first piece is started as the application installer), so it counts
+// as missing.
+bool IsPiecePresent(const wchar_t* baseName, bool localAssets) {
+  HeapString piece = ConcatString(baseName, kPieceExtension);
+  if (!piece || !IsBareFileName(piece.get())) return false;
+  HeapString path = localAssets ? AssetsPath(piece.get()) : WorkPath(piece.get(), false);
+  return Exists(path);
+}
+
+HeapString FindProductPieces() {
+  const bool localAssets = gSetup.localAssetsMode.load(std::memory_order_relaxed);
+  bool complete = true;
+  // Every entry is examined, also after a missing one; an empty entry names no piece.
+  for (const auto& entry : gSetup.componentFiles) {
+    if (entry[0] == L'\0') continue;
+    if (!IsPiecePresent(entry, localAssets)) complete = false;
+  }
+  return complete ? DuplicateString(kAllPiecesPresent) : HeapString();
+}
+
+// Reaps the installer once its process has ended. An installing slot without a process,
+// or a handle the wait refuses, counts as ended: the step must not stay "installing"
+// for the rest of the run.
+void WatchInstaller(ComponentId id, ComponentSlot& slot) {
+  if (slot.process && WaitForSingleObject(slot.process.get(), 0) == WAIT_TIMEOUT) return;
+  slot.process.reset();
+  const bool satisfied = IsComponentSatisfied(id);
+  slot.installing = false;
+  slot.installFailed = !satisfied;
+  if (satisfied) DeleteInstaller(id);
+}
+
+// Posts id as the worker's next download unless another request is pending. True when
+// this call posted it.
+bool PostDownloadRequest(ComponentId id) {
+  EnterCriticalSection(&gSetup.stateLock);
+  const bool posted = gSetup.requestedDownload.load(std::memory_order_relaxed) == kNoRequest;
+  if (posted) gSetup.requestedDownload.store(id, std::memory_order_relaxed);
+  LeaveCriticalSection(&gSetup.stateLock);
+  return posted;
+}
+
+}  // namespace
+
+ComponentStatus ComponentStatusOf(ComponentId id) {
+  if (!IsKnownComponent(id)) return 0;
+  if (id == kProduct) {
+    const UpdatePhase phase = gSetup.phase.load(std::memory_order_acquire);
+    if (phase != kPhaseReady) return phase;
+  }
+  ComponentSlot& slot = gSetup.slots[id];
+  if (slot.installFailed) return kStatusInstallFailed;
+  if (slot.installing) {
+    WatchInstaller(id, slot);
+    return kStatusInstalling;
+  }
+  if (IsComponentSatisfied(id)) {
+    return slot.installedAtStart.load(std::memory_order_relaxed) ? kStatusAlreadyInstalled
+                                                                 : kStatusInstallCompleted;
+  }
+  if (FindInstaller(id)) return kStatusInstallerAvailable;
+  if (slot.downloadFailed.load(std::memory_order_relaxed)) return kStatusDownloadFailed;
+  // The unlocked read only saves taking the lock; a stale value costs one refresh.
+  if (gSetup.requestedDownload.load(std::memory_order_relaxed) == id) return kStatusDownloading;
+  return PostDownloadRequest(id) ? kStatusDownloading : kStatusWaitingForDownload;
+}
+
+HeapString FindInstaller(ComponentId id) {
+  if (IsPrerequisite(id)) return FindPrerequisiteInstaller(gSetup.slots[id]);
+  if (id == kProduct) return FindProductPieces();
+  return HeapString();
+}
+
+void DeleteInstaller(ComponentId id) {
+  if (!IsPrerequisite(id) || !gSetup.slots[id].localName) return;
+  HeapString path = WorkPath(gSetup.slots[id].localName, true);
+  if (Exists(path)) DeleteFileW(path.get());
+}
+
+void StartInstaller(ComponentId id, bool elevate) {
+  if (!IsPrerequisite(id)) return;
+  ComponentSlot& slot = gSetup.slots[id];
+  if (slot.process || slot.installing) return;
+  HeapString path = FindInstaller(id);
+  if (!path) return;
+  slot.installing = true;
+  slot.installFailed = false;
+  slot.process = LaunchInstaller(id, path.get(), elevate);
+  if (slot.process) return;
+  slot.installing = false;
+  slot.installFailed = true;
+}
+
+HeapString MsiexecParameters(const wchar_t* packagePath) {
+  if (!packagePath) return HeapString();
+  const int64_t units = int64_t(TextLength(packagePath)) + kMsiexecParameterSlack;
+  if (units > INT32_MAX) return HeapString();
+  HeapString parameters = NewString(int32_t(units));
+  if (parameters) {
+    wnsprintfW(parameters.get(), int(units), kMsiexecParameterFormat, packagePath);
+  }
+  return parameters;
+}
+
+UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate) {
+  if (!path) return UniqueHandle();
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NO_CONSOLE;
+  info.lpVerb = elevate ? L"RunAs" : nullptr;
+  info.nShow = SW_SHOWNORMAL;
+  HeapString parameters;
+  if (id == kLocalDb) {
+    parameters = MsiexecParameters(path);
+    // Without its parameter text msiexec would be started half-formed: start nothing.
+    if (!parameters) return UniqueHandle();
+    info.lpFile = kMsiexec;
+    info.lpParameters = parameters.get();
+  } else {
+    info.lpFile = path;
+  }
+  // The answer of the call is not consulted: a start counts only when it left a process
+  // handle (none when elevation is refused or the program cannot be run).
+  ShellExecuteExW(&info);
+  return UniqueHandle(info.hProcess);
+}

@@ -42,24 +42,3 @@ std::string ExpandStamps(const std::string& text, const SYSTEMTIME& now) {
 void WaitForMinuteHeadroom() {
   for (int i = 0; i < 120 && LocalNow().wSecond >= 50; ++i) Sleep(100);
 }
-
-int RunChild(const std::wstring& commandLine, DWORD timeoutMs) {
-  std::wstring writable = commandLine;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info)) {
-    return -1;
-  }
-  CloseHandle(info.hThread);
-  DWORD code = DWORD(-1);
-  if (WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(info.hProcess, &code);
-  } else {
-    TerminateProcess(info.hProcess, 1);
-    WaitForSingleObject(info.hProcess, 5000);
-  }
-  CloseHandle(info.hProcess);
-  return int(code);
-}

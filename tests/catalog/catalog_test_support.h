@@ -1,5 +1,4 @@
-// Helpers of the catalogue tests: start stamps relative to a given minute, and child
-// processes run to their end with a deadline.
+// Helpers of the catalogue tests: start stamps relative to a given minute.
 #pragma once
 
 #include <windows.h>
@@ -19,7 +18,3 @@ void WaitForMinuteHeadroom();
 
 // The local time now.
 SYSTEMTIME LocalNow();
-
-// Runs the command line (this process's environment) and waits at most timeoutMs for
-// its exit code; kills it and returns -1 on timeout or when it cannot start.
-int RunChild(const std::wstring& commandLine, DWORD timeoutMs);

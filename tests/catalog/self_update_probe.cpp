@@ -5,7 +5,7 @@
 //   self_update_probe selfupdate <base name|-> <u|->
 //   self_update_probe prepare <u|->
 //
-// "u" starts in update mode. The probe holds the mutex named in VELTO_RECORD_MUTEX as
+// "u" starts in update mode. The probe holds the mutex named in VELTO_SETUP_MUTEX as
 // its instance mutex. Exit codes: 0 when the process was ended by the code under test,
 // 10 / 11 when PrepareUpdateInfo returned true / false, 2 for bad arguments.
 #include <windows.h>
@@ -15,24 +15,23 @@
 #include "app/setup_state.h"
 #include "catalog/self_update.h"
 #include "catalog/update_list.h"
+#include "support/installers/standin.h"
+#include "support/installers/standin_protocol.h"
 
 namespace {
 
 DWORD gAnswerDelayMs = 0;
 
 // The dialog's refresh: at -6 it closes the instance mutex and then moves on to -5. It
-// leaves "<record file>.closed" behind once the mutex is closed, so the test sees that
-// the hand-over was waited for.
+// leaves "<stand-in record file>.closed" behind once the mutex is closed, so the test
+// sees that the hand-over was waited for.
 DWORD WINAPI PlayTheDialog(void*) {
   for (;;) {
     if (gSetup.phase.load(std::memory_order_acquire) == kPhaseAwaitingMutex) {
       Sleep(gAnswerDelayMs);
       gSetup.instanceMutex.reset();
-      wchar_t marker[MAX_PATH + 8] = {};
-      if (GetEnvironmentVariableW(L"VELTO_RECORD_FILE", marker, MAX_PATH)) {
-        wcscat(marker, L".closed");
-        CloseHandle(CreateFileW(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-      }
+      const std::wstring marker = EnvironmentValue(kStandInRecordVariable) + L".closed";
+      CloseHandle(CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
       gSetup.phase.store(kPhaseHandedOver, std::memory_order_release);
       return 0;
     }
@@ -44,10 +43,8 @@ DWORD WINAPI PlayTheDialog(void*) {
 void StartLikeTheSetupProgram(const wchar_t* updateFlag) {
   InitializeCriticalSection(&gSetup.stateLock);
   gSetup.updateMode.store(std::wcscmp(updateFlag, L"u") == 0);
-  wchar_t mutexName[MAX_PATH] = {};
-  if (GetEnvironmentVariableW(L"VELTO_RECORD_MUTEX", mutexName, MAX_PATH)) {
-    gSetup.instanceMutex.reset(CreateMutexW(nullptr, TRUE, mutexName));
-  }
+  const std::wstring mutexName = EnvironmentValue(L"VELTO_SETUP_MUTEX");
+  if (!mutexName.empty()) gSetup.instanceMutex.reset(CreateMutexW(nullptr, TRUE, mutexName.c_str()));
   CloseHandle(CreateThread(nullptr, 0, PlayTheDialog, nullptr, 0, nullptr));
 }
 

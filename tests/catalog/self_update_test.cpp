@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/setup_state.h"
 #include "catalog/self_update.h"
 #include "catalog_test_support.h"
+#include "support/installers/test_installers.h"
 #include "support/test_support.h"
 
 namespace {
@@ -31,54 +33,48 @@ TEST(SetupCommandLine, QuotesThePathAndAddsTheUpdateSwitch) {
   EXPECT_FALSE(SetupCommandLine(nullptr, true));
 }
 
-// Runs the probe program; the recorder it may start writes record.txt in the folder.
+// Runs the probe program, whose stand-in setup program records its command line.
 class SelfUpdateTest : public testing::Test {
  protected:
-  void SetUp() override {
-    SetEnvironmentVariableW(L"VELTO_RECORD_FILE", Record().c_str());
-    SetEnvironmentVariableW(L"VELTO_RECORD_MUTEX", kMutexName);
-  }
-  void TearDown() override {
-    SetEnvironmentVariableW(L"VELTO_RECORD_FILE", nullptr);
-    SetEnvironmentVariableW(L"VELTO_RECORD_MUTEX", nullptr);
+  int RunProbe(const std::wstring& arguments) {
+    RemoveTree(Record());
+    RemoveTree(Record() + L".closed");
+    return int(RunAndWait(L"\"" + ProgramFolder() + L"\\self_update_probe.exe\" " + arguments,
+                          kChildTimeoutMs));
   }
 
   std::wstring Record() const { return folder_ / L"record.txt"; }
 
-  int RunProbe(const std::wstring& arguments) {
-    RemoveTree(Record());
-    RemoveTree(Record() + L".closed");
-    return RunChild(L"\"" + ProgramFolder() + L"\\self_update_probe.exe\" " + arguments,
-                    kChildTimeoutMs);
+  // The command lines the stand-in recorded, once it has recorded one (bounded wait:
+  // the stand-in may still be starting when the probe has ended).
+  std::vector<std::wstring> WaitForRecord() {
+    for (int i = 0; i < 200 && !PathExists(Record()); ++i) Sleep(50);
+    return RecordedCommandLines(Record());
   }
 
-  // The recorder's two lines (command line, mutex state), or empty when it never ran.
-  std::string WaitForRecord(DWORD timeoutMs = 10000) {
-    for (DWORD waited = 0; waited < timeoutMs && !PathExists(Record()); waited += 50) Sleep(50);
-    return ReadFileBytes(Record());
-  }
-
-  // A copy of the recorder under a path with blanks.
-  std::wstring PlaceRecorder() {
+  // A copy of the stand-in under a path with blanks.
+  std::wstring PlaceStandIn() {
     const std::wstring folder = folder_ / L"new setup";
     CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring path = folder + L"\\Velto Setup 5.exe";
-    EXPECT_TRUE(CopyFileW((ProgramFolder() + L"\\record_command_line.exe").c_str(), path.c_str(), FALSE));
+    EXPECT_TRUE(CopyFileW((ProgramFolder() + L"\\standin_setup.exe").c_str(), path.c_str(), FALSE));
     return path;
   }
 
   TempFolder folder_;
+  ScopedEnvironment record_{kStandInRecordVariable, Record()};
+  ScopedEnvironment mutex_{L"VELTO_SETUP_MUTEX", kMutexName};
 };
 
 TEST_F(SelfUpdateTest, HandsTheMutexOverBeforeStartingTheNewProgram) {
-  const std::wstring program = PlaceRecorder();
+  const std::wstring program = PlaceStandIn();
   for (const bool updateMode : {false, true}) {
     SCOPED_TRACE(updateMode ? "update mode" : "first installation");
-    // The dialog side answers late: a program started before its answer finds the mutex held.
+    // The dialog side answers late: a program started before its answer finds the mutex
+    // held and records nothing.
     EXPECT_EQ(RunProbe(L"handover \"" + program + L"\" " + (updateMode ? L"u" : L"-") + L" 400"), 0);
-    const std::string expected =
-        "\"" + Narrow(program) + "\"" + (updateMode ? " -U" : "") + "\nfree\n";
-    EXPECT_EQ(WaitForRecord(), expected);
+    const std::wstring expected = L"\"" + program + L"\"" + (updateMode ? L" -U" : L"");
+    EXPECT_EQ(WaitForRecord(), std::vector<std::wstring>{expected});
     EXPECT_TRUE(PathExists(Record() + L".closed")) << "started before the dialog had let go";
   }
 }

@@ -1,7 +1,7 @@
 # Quick start on a fresh Debian 12 machine (as root):
 #   make test    installs what is missing, builds both targets, runs every test
 #   make demo    runs the setup program under Wine (see README.md)
-.PHONY: all deps build build-win32 build-win64 test bench clean
+.PHONY: all deps build build-win32 build-win64 test demo bench clean
 
 all: build
 
@@ -20,6 +20,11 @@ build: build-win32 build-win64
 
 test: build
 	ctest --preset win64
+
+# The setup program under Wine on this display; HEADLESS=1 (or no display) saves a
+# screenshot to build/demo/velto-setup.png instead. ARGS are passed on (ARGS=-U).
+demo: build-win64
+	tools/demo $(if $(HEADLESS),--headless) -- $(ARGS)
 
 clean:
 	rm -rf build

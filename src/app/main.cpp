@@ -1,6 +1,40 @@
+// Process entry of VeltoSetup.exe. The process ends with exit code 0 on every path.
 #include <windows.h>
+#include <objbase.h>
+#include <gdiplus.h>
 
-// Process entry. The setup dialog and the program's lifetime are built on top of this.
+#include "app/setup_run.h"
+#include "app/setup_state.h"
+
+namespace {
+
+[[noreturn]] void RefuseSecondInstance() {
+  MessageBoxW(nullptr, L"セットアッププログラムは既に起動しています", L"Velto Setup - Error",
+              MB_ICONERROR | MB_OK);
+  ExitProcess(0);
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  gSetup.instanceMutex.reset(CreateMutexW(nullptr, TRUE, kInstanceMutexName));
+  const DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS) gSetup.instanceMutex.reset();
+  // Refused as well when the mutex could not be made at all.
+  if (!gSetup.instanceMutex) RefuseSecondInstance();
+
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  ULONG_PTR gdiplusToken = 0;
+  const Gdiplus::GdiplusStartupInput gdiplusInput;
+  Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
+  gSetup.stopEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+
+  RunSetup();
+
+  gSetup.stopEvent.reset();
+  Gdiplus::GdiplusShutdown(gdiplusToken);
+  CoUninitialize();
+  // Already closed when a newer setup program took over.
+  gSetup.instanceMutex.reset();
   ExitProcess(0);
 }

@@ -9,6 +9,10 @@
 #include <windows.h>
 #include <wininet.h>
 
+namespace Gdiplus {
+class GpBitmap;
+}
+
 template <typename Traits>
 class Owner {
  public:
@@ -96,6 +100,28 @@ struct GlobalBlockTraits {
   static void Close(Value value) noexcept { GlobalFree(value); }
 };
 
+struct GdiObjectTraits {
+  using Value = HGDIOBJ;
+  static Value Invalid() noexcept { return nullptr; }
+  static void Close(Value value) noexcept { DeleteObject(value); }
+};
+
+// COM interfaces: the owner holds one reference.
+template <typename Interface>
+struct ComTraits {
+  using Value = Interface*;
+  static Value Invalid() noexcept { return nullptr; }
+  static void Close(Value value) noexcept { value->Release(); }
+};
+
+struct GdiplusBitmapTraits {
+  using Value = Gdiplus::GpBitmap*;
+  static Value Invalid() noexcept { return nullptr; }
+  // GdipDisposeImage; defined beside the only code that decodes images (ui/banner.cpp),
+  // so that this header does not pull in GDI+.
+  static void Close(Value value) noexcept;
+};
+
 // Process, thread, event and mutex handles (CloseHandle; null is invalid).
 using UniqueHandle = Owner<HandleTraits>;
 // File handles (CloseHandle; INVALID_HANDLE_VALUE is invalid).
@@ -108,6 +134,12 @@ using UniqueInternet = Owner<InternetTraits>;
 using LocalBlock = Owner<LocalBlockTraits>;
 // A GlobalAlloc block (GlobalFree).
 using GlobalBlock = Owner<GlobalBlockTraits>;
+// GDI objects (DeleteObject), such as a bitmap made for a control.
+using UniqueGdiObject = Owner<GdiObjectTraits>;
+// A stream over memory (IStream::Release).
+using UniqueStream = Owner<ComTraits<IStream>>;
+// A bitmap decoded by GDI+ (GdipDisposeImage).
+using UniqueGdiplusBitmap = Owner<GdiplusBitmapTraits>;
 // A NUL-terminated UTF-16 text in a zero-filled LocalAlloc block (LocalFree). A null
 // HeapString means failure or absence, never an empty text. Operations in strings.h.
 using HeapString = Owner<HeapStringTraits>;

@@ -1,0 +1,59 @@
+#include "ui/product_launch.h"
+
+#include <shlwapi.h>
+
+#include "app/setup_state.h"
+#include "util/paths.h"
+#include "util/process.h"
+#include "util/strings.h"
+
+namespace {
+
+constexpr wchar_t kPieceSuffix[] = L".upi";
+constexpr wchar_t kUpdateInformationName[] = L"vtupdaterinfo.upi";
+// Room for the two pairs of quotes, the switch with its spaces and the terminator.
+constexpr int32_t kCommandLineExtraUnits = 16;
+
+// The piece table may be looked at only once the worker has published it.
+const wchar_t* FirstPiece() {
+  if (gSetup.phase.load(std::memory_order_acquire) != kPhaseReady) return nullptr;
+  const wchar_t* first = gSetup.componentFiles[0];
+  return first[0] != L'\0' ? first : nullptr;
+}
+
+}  // namespace
+
+HeapString ProductInstallerCommandLine(const wchar_t* installer, const wchar_t* information,
+                                       bool fromAssets) {
+  const int64_t units =
+      int64_t(TextLength(installer)) + TextLength(information) + kCommandLineExtraUnits;
+  if (units > INT32_MAX) return HeapString();
+  HeapString commandLine = NewString(int32_t(units));
+  if (!commandLine) return commandLine;
+  wnsprintfW(commandLine.get(), int(units), fromAssets ? L"\"%s\" /m \"%s\"" : L"\"%s\" /i \"%s\"",
+             installer ? installer : L"", information ? information : L"");
+  return commandLine;
+}
+
+bool StartProductInstaller() {
+  const wchar_t* first = FirstPiece();
+  if (!first) return false;
+  HeapString piece = ConcatString(first, kPieceSuffix);
+  const bool fromAssets = gSetup.localAssetsMode.load(std::memory_order_relaxed);
+  HeapString installer = fromAssets ? AssetsPath(piece.get()) : WorkPath(piece.get(), true);
+  if (!installer || !PathFileExistsW(installer.get())) return false;
+  HeapString information = fromAssets ? AssetsPath(kUpdateInformationName)
+                                      : WorkPath(kUpdateInformationName, true);
+  // Started without its argument the installer would not know what to install.
+  if (!information) return false;
+  HeapString commandLine =
+      ProductInstallerCommandLine(installer.get(), information.get(), fromAssets);
+  return commandLine && RunCommandLine(commandLine.get());
+}
+
+void LaunchProductInstaller() {
+  if (!FirstPiece()) return;
+  if (StartProductInstaller()) ExitProcess(0);
+  // The setup program stays open: the user sees the failure and can try again.
+  gSetup.slots[kProduct].installFailed = true;
+}

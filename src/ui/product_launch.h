@@ -1,0 +1,23 @@
+// The hand-over to the application's own installer, the first piece named by the update
+// information, which the setup program ends itself for.
+#pragma once
+
+#include "util/owners.h"
+
+// The installer's command line: the quoted installer path, "/m" when the pieces come
+// from the Assets folder (else "/i"), and the quoted path of the update information.
+// A null path counts as empty. Null only when memory runs out.
+HeapString ProductInstallerCommandLine(const wchar_t* installer, const wchar_t* information,
+                                       bool fromAssets);
+
+// Starts the first piece (Assets folder in local assets mode, else the work folder) with
+// the update information as argument. True when a process was started; false when the
+// update information is not loaded, names no piece, the piece is missing, or the start
+// failed.
+bool StartProductInstaller();
+
+// The third install button: starts the application's installer and ends this process
+// with exit code 0. When nothing could be started it returns instead and marks the
+// application step failed, so the dialog stays and shows the failure with the button
+// still usable. Does nothing while no first piece is named.
+void LaunchProductInstaller();

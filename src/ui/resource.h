@@ -1,0 +1,32 @@
+// Resource and control ids of the setup program, shared by the resource script and the
+// code. Plain #defines: the resource compiler reads this file too.
+#pragma once
+
+// The setup program's own revision, shown in the file's properties.
+#define VT_SETUP_REVISION 4
+#define VT_SETUP_REVISION_TEXT "4"
+
+#define IDI_SETUP 101
+#define IDD_SETUP 102
+#define IDI_DONE 105
+#define IDI_CURRENT 106
+#define IDI_PENDING 107
+// The banner, a resource of type "PNG".
+#define IDR_BANNER 108
+
+// Controls of dialog 102.
+#define IDC_EXIT 1002
+#define IDC_DOTNET_VERSION 1003
+#define IDC_DOTNET_ICON 1004
+#define IDC_DOTNET_INSTALL 1005
+#define IDC_DOTNET_STATUS 1006
+#define IDC_LOCALDB_VERSION 1007
+#define IDC_LOCALDB_ICON 1008
+#define IDC_LOCALDB_INSTALL 1009
+#define IDC_LOCALDB_STATUS 1010
+#define IDC_PRODUCT_VERSION 1011
+#define IDC_PRODUCT_ICON 1012
+#define IDC_PRODUCT_INSTALL 1013
+#define IDC_PRODUCT_STATUS 1014
+#define IDC_PRODUCT_HEADING 1015
+#define IDC_BANNER 1016

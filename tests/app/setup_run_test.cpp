@@ -1,0 +1,76 @@
+#include "app/setup_run.h"
+
+#include <gtest/gtest.h>
+
+#include "detect/localdb.h"
+#include "detect/product.h"
+#include "support/installers/test_installers.h"
+#include "support/test_support.h"
+#include "util/strings.h"
+
+namespace {
+
+TEST(UpdateMode, OnlyAnExactDashUAsTheFirstArgument) {
+  const struct {
+    const wchar_t* commandLine;
+    bool updateMode;
+  } rows[] = {
+      {L"VeltoSetup.exe -U", true},
+      {L"\"C:\\Program Files\\Velto\\VeltoSetup.exe\" -U", true},
+      {L"VeltoSetup.exe -U more arguments", true},
+      {L"VeltoSetup.exe \"-U\"", true},
+      {L"VeltoSetup.exe -u", false},
+      {L"VeltoSetup.exe x -U", false},
+      {L"VeltoSetup.exe -U-", false},
+      {L"VeltoSetup.exe /U", false},
+      {L"VeltoSetup.exe", false},
+      {L"", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(IsUpdateModeCommandLine(row.commandLine), row.updateMode)
+        << Narrow(row.commandLine);
+  }
+}
+
+class InitSetupStateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UndoStandInInstallations();
+    ResetSetupState();
+  }
+  void TearDown() override {
+    UndoStandInInstallations();
+    ResetSetupState();
+  }
+};
+
+TEST_F(InitSetupStateTest, JudgesEachStepAndEmptiesThePieceTable) {
+  SetRegDword(HKEY_LOCAL_MACHINE, kStandInDotNetKey, L"Release", 394254, kView32);
+  SetRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"Installed", 1, kView64);
+  // Left over from an earlier run of the table: must not survive.
+  CopyString(gSetup.componentFiles[0], L"Stale", kComponentFileUnits);
+  CopyString(gSetup.componentFiles[9], L"Stale", kComponentFileUnits);
+  gSetup.slots[kDotNet].installFailed = true;
+  gSetup.slots[kProduct].downloadFailed.store(true);
+
+  EXPECT_TRUE(InitSetupState());
+
+  EXPECT_TRUE(gSetup.slots[kDotNet].installedAtStart.load());
+  EXPECT_FALSE(gSetup.slots[kDotNet].installFailed);
+  EXPECT_STREQ(gSetup.slots[kDotNet].remoteName, L"ndp461.upd");
+  EXPECT_STREQ(gSetup.slots[kDotNet].localName, L"ndp461.exe");
+  EXPECT_FALSE(gSetup.slots[kLocalDb].installedAtStart.load());
+  const wchar_t* remote = nullptr;
+  const wchar_t* local = nullptr;
+  LocalDbInstallerNames(LocalDbPackageKind(), &remote, &local);
+  EXPECT_STREQ(gSetup.slots[kLocalDb].remoteName, remote);
+  EXPECT_STREQ(gSetup.slots[kLocalDb].localName, local);
+  // The registration alone counts at start, though no version code is on offer yet.
+  EXPECT_TRUE(gSetup.slots[kProduct].installedAtStart.load());
+  EXPECT_FALSE(gSetup.slots[kProduct].downloadFailed.load());
+  EXPECT_EQ(gSetup.slots[kProduct].remoteName, nullptr);
+  EXPECT_EQ(gSetup.slots[kProduct].localName, nullptr);
+  for (const auto& entry : gSetup.componentFiles) EXPECT_EQ(entry[0], L'\0');
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+#include "ui/dialog_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+constexpr StepMark D = StepMark::kDone;
+constexpr StepMark C = StepMark::kCurrent;
+constexpr StepMark P = StepMark::kPending;
+
+struct MarkRow {
+  ComponentStatus s0, s1, s2;
+  StepMark m0, m1, m2;
+};
+
+TEST(StepMarks, FirstUnfinishedStepIsCurrentBeforeDoneAfterPending) {
+  const MarkRow rows[] = {
+      // The first display: nothing prepared yet, step 3 still at a phase.
+      {2, 1, kPhasePreparing, C, P, P},
+      {8, 8, kPhasePreparing, D, D, C},
+      {8, 8, kPhaseQuerying, D, D, C},
+      {8, 8, kPhaseFailed, D, D, C},
+      {8, 8, kPhaseAwaitingMutex, D, D, C},
+      // A later step that is finished does not count while an earlier one is not.
+      {3, 8, 8, C, P, P},
+      {6, 7, 7, C, P, P},
+      {7, 5, 8, D, C, P},
+      {8, 4, 3, D, C, P},
+      {7, 8, 6, D, D, C},
+      {8, 7, 3, D, D, C},
+      {7, 7, 7, D, D, D},
+      {8, 8, 8, D, D, D},
+      // Unknown codes are unfinished as well.
+      {0, 8, 8, C, P, P},
+      {8, 8, kPhaseReady, D, D, C},
+  };
+  for (const MarkRow& row : rows) {
+    const StepMarks marks = StepMarksFor(row.s0, row.s1, row.s2);
+    EXPECT_EQ(marks.step[0], row.m0) << row.s0 << " " << row.s1 << " " << row.s2;
+    EXPECT_EQ(marks.step[1], row.m1) << row.s0 << " " << row.s1 << " " << row.s2;
+    EXPECT_EQ(marks.step[2], row.m2) << row.s0 << " " << row.s1 << " " << row.s2;
+  }
+}
+
+struct ButtonRow {
+  ButtonInputs in;
+  bool dotNet, localDb, product;
+};
+
+constexpr uint32_t kRelease461 = 394254;
+
+TEST(InstallButtons, OfferedWhenAvailableOrFailedAndNeverBesideARunningInstaller) {
+  const ButtonRow rows[] = {
+      // Nothing downloaded yet.
+      {{2, 1, kPhasePreparing, 0, 0, false}, false, false, false},
+      // Both prerequisites available, or failed last time.
+      {{3, 3, kPhasePreparing, 0, 0, false}, true, true, false},
+      {{6, 6, 2, 0, 0, true}, true, true, false},
+      // A prerequisite installing blocks the other one and the application.
+      {{5, 3, 3, kRelease461, 12, true}, false, false, false},
+      {{3, 5, 3, kRelease461, 12, true}, false, false, false},
+      {{6, 5, 6, kRelease461, 14, true}, false, false, false},
+      // Other statuses never offer a button.
+      {{1, 2, 1, kRelease461, 12, true}, false, false, false},
+      {{4, 4, 4, kRelease461, 12, true}, false, false, false},
+      {{7, 8, 7, kRelease461, 12, true}, false, false, false},
+      {{8, 8, kPhaseReady, kRelease461, 12, true}, false, false, false},
+      {{8, 8, kPhaseFailed, kRelease461, 12, true}, false, false, false},
+      // The application: available or failed, with both prerequisites and a first piece.
+      {{8, 8, 3, kRelease461, 12, true}, false, false, true},
+      {{8, 7, 6, 528040, 14, true}, false, false, true},
+      {{8, 8, 3, kRelease461 - 1, 12, true}, false, false, false},
+      {{8, 8, 3, kRelease461, 11, true}, false, false, false},
+      {{8, 8, 3, kRelease461, 12, false}, false, false, false},
+      // The readings decide, not the statuses of the prerequisites (a .NET installer that
+      // is still running may already have registered its release).
+      {{3, 6, 3, kRelease461, 12, true}, true, true, true},
+  };
+  for (const ButtonRow& row : rows) {
+    const InstallButtons buttons = InstallButtonsFor(row.in);
+    const std::string where = std::to_string(row.in.s0) + " " + std::to_string(row.in.s1) + " " +
+                              std::to_string(row.in.s2) + " " + std::to_string(row.in.dotNetRelease) +
+                              " " + std::to_string(row.in.localDbMajor);
+    EXPECT_EQ(buttons.dotNet, row.dotNet) << where;
+    EXPECT_EQ(buttons.localDb, row.localDb) << where;
+    EXPECT_EQ(buttons.product, row.product) << where;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,23 @@
+// Replacement of the running setup program by a newer revision named in the update list.
+// Runs on the worker thread while the dialog is up; ends the process on every path.
+#pragma once
+
+#include "util/owners.h"
+
+// The command line that starts the setup program at path: the path in double quotes,
+// followed by " -U" when updateMode. Formatted with a capacity of length(path) + 16 units
+// and cut beyond it. Null when path is null or the heap is exhausted.
+HeapString SetupCommandLine(const wchar_t* path, bool updateMode);
+
+// Fetches setupBaseName + ".upd" from the update server as setupBaseName + ".exe" in the
+// work folder (always afresh), hands the single-instance mutex over to the UI thread,
+// starts the fetched program with SetupCommandLine (in update mode exactly when this
+// one is) and ends the process with exit code 0. A base name that is absent or not a
+// bare file name fails like a failed fetch: an error message box, then exit code 0.
+[[noreturn]] void SelfUpdate(const wchar_t* setupBaseName);
+
+// The hand-over on its own: sets phase to kPhaseAwaitingMutex, tests it at once and
+// every 100 ms until the UI thread has closed instanceMutex and moved it on (no time
+// limit), then starts commandLine (unless null; a failed start is not reported) and
+// ends the process with exit code 0.
+[[noreturn]] void HandOverAndStart(HeapString commandLine);

@@ -1,0 +1,83 @@
+#include "catalog/update_info.h"
+
+#include <shlwapi.h>
+
+#include "app/setup_state.h"
+#include "catalog/comma_field.h"
+#include "catalog/line_file.h"
+#include "catalog/update_list.h"
+#include "util/paths.h"
+#include "util/strings.h"
+
+namespace {
+
+constexpr wchar_t kProductNameShortKey[] = L"ProductNameShort";
+constexpr int32_t kFirstPieceType = 1;
+constexpr int32_t kLastPieceType = kComponentFileCount;
+constexpr int32_t kSettingType = -2;
+constexpr int32_t kHeaderType = 0;
+
+// What the file sets, gathered before it reaches SetupState: the names are published
+// once at the end, so that a file with many headers does not leave a trail of
+// replaced-but-never-freed strings behind.
+struct InfoValues {
+  bool headerSeen = false;
+  int32_t versionCode = 0;
+  HeapString displayName;
+  bool nameShortSeen = false;
+  HeapString nameShort;
+};
+
+void StorePiece(const wchar_t* line, int32_t type) {
+  HeapString name = CommaField(line, 1);
+  if (!name) return;
+  // An empty name empties the entry; a name that would leave the folder it is joined to
+  // counts as absent.
+  if (name.get()[0] != L'\0' && !IsBareFileName(name.get())) return;
+  CopyString(gSetup.componentFiles[type - kFirstPieceType], name.get(), kComponentFileUnits);
+}
+
+void ApplyInfoLine(const wchar_t* line, InfoValues& values) {
+  if (IsCommentLine(line)) return;
+  const int32_t type = RecordType(line);
+  if (type >= kFirstPieceType && type <= kLastPieceType) {
+    StorePiece(line, type);
+  } else if (type == kSettingType) {
+    HeapString key = CommaField(line, 1);
+    if (!key || lstrcmpW(key.get(), kProductNameShortKey) != 0) return;
+    values.nameShortSeen = true;
+    values.nameShort = CommaField(line, 2);
+  } else if (type == kHeaderType) {
+    values.headerSeen = true;
+    values.versionCode = NumericField(line, 1);
+    values.displayName = CommaField(line, 5);
+  }
+}
+
+}  // namespace
+
+bool ReadUpdateInfo(const wchar_t* path) {
+  LineReader reader;
+  if (!reader.Open(path)) return false;
+  InfoValues values;
+  for (HeapString line = reader.ReadLine(); line; line = reader.ReadLine()) {
+    ApplyInfoLine(line.get(), values);
+  }
+  reader.Close();
+  if (values.headerSeen) {
+    gSetup.productVersionCode.store(values.versionCode, std::memory_order_release);
+    gSetup.productDisplayName.store(values.displayName.release(), std::memory_order_release);
+  }
+  if (values.nameShortSeen) {
+    gSetup.productNameShort.store(values.nameShort.release(), std::memory_order_release);
+  }
+  return true;
+}
+
+bool LoadUpdateInfo() {
+  HeapString assetsInfo = AssetsPath(kUpdateInfoName);
+  if (assetsInfo && PathFileExistsW(assetsInfo.get())) return ReadUpdateInfo(assetsInfo.get());
+  HeapString workInfo = WorkPath(kUpdateInfoName, true);
+  if (workInfo && PathFileExistsW(workInfo.get())) return ReadUpdateInfo(workInfo.get());
+  return false;
+}

@@ -1,0 +1,19 @@
+// The update information of this run, prepared from the update list on the server
+// unless the Assets folder carries a ready one. Runs once, on the worker thread.
+#pragma once
+
+// File names of the update catalogue.
+inline constexpr wchar_t kUpdateListRemoteName[] = L"vtupdaterlist.upd";
+inline constexpr wchar_t kUpdateListLocalName[] = L"vtupdaterlist.upi";
+inline constexpr wchar_t kUpdateInfoName[] = L"vtupdaterinfo.upi";
+inline constexpr wchar_t kUpdateInfoTempName[] = L"vtupdaterinfo.tmp";
+
+// Local mode: when the Assets folder holds the information file, sets localAssetsMode
+// and returns true without touching phase or the network. Otherwise sets phase to
+// querying, fetches the list afresh into the work folder and stores the settings and the
+// section in effect as the work folder's information file (ScanUpdateList). A setup
+// revision in effect above this program's own starts SelfUpdate, which does not return.
+// True when local mode was found or the list was scanned (also when no section was in
+// effect: the earlier information file then stays). False when the list cannot be
+// fetched or read, or the information cannot be written whole.
+bool PrepareUpdateInfo();

@@ -1,0 +1,44 @@
+#include "catalog_test_support.h"
+
+#include <cstdio>
+#include <regex>
+
+SYSTEMTIME LocalNow() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return now;
+}
+
+std::string StampAt(const SYSTEMTIME& now, int minutes) {
+  FILETIME file;
+  SystemTimeToFileTime(&now, &file);
+  ULARGE_INTEGER ticks;
+  ticks.LowPart = file.dwLowDateTime;
+  ticks.HighPart = file.dwHighDateTime;
+  ticks.QuadPart += int64_t(minutes) * 60 * 10000000LL;
+  file.dwLowDateTime = ticks.LowPart;
+  file.dwHighDateTime = ticks.HighPart;
+  SYSTEMTIME moved;
+  FileTimeToSystemTime(&file, &moved);
+  char stamp[32];
+  snprintf(stamp, sizeof(stamp), "%04d%02d%02d_%02d%02d", moved.wYear, moved.wMonth, moved.wDay,
+           moved.wHour, moved.wMinute);
+  return stamp;
+}
+
+std::string ExpandStamps(const std::string& text, const SYSTEMTIME& now) {
+  static const std::regex placeholder(R"(\{([-+]?\d+)\})");
+  std::string result;
+  auto last = text.cbegin();
+  for (std::sregex_iterator it(text.begin(), text.end(), placeholder), end; it != end; ++it) {
+    result.append(last, text.cbegin() + it->position());
+    result += StampAt(now, std::stoi((*it)[1].str()));
+    last = text.cbegin() + it->position() + it->length();
+  }
+  result.append(last, text.cend());
+  return result;
+}
+
+void WaitForMinuteHeadroom() {
+  for (int i = 0; i < 120 && LocalNow().wSecond >= 50; ++i) Sleep(100);
+}

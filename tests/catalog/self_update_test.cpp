@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/setup_state.h"
+#include "catalog/self_update.h"
+#include "catalog_test_support.h"
+#include "support/installers/test_installers.h"
+#include "support/test_support.h"
+
+namespace {
+
+constexpr wchar_t kMutexName[] = L"Local\\VeltoCatalogTestInstance";
+constexpr DWORD kChildTimeoutMs = 30000;
+
+TEST(SetupCommandLine, QuotesThePathAndAddsTheUpdateSwitch) {
+  const struct {
+    const wchar_t* path;
+    bool updateMode;
+    const wchar_t* commandLine;
+  } cases[] = {
+      {L"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe", false, L"\"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe\""},
+      {L"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe", true, L"\"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe\" -U"},
+      {L"C:\\users\\a b\\QRN\\VeltoUpdater\\s 5.exe", true, L"\"C:\\users\\a b\\QRN\\VeltoUpdater\\s 5.exe\" -U"},
+      {L"", true, L"\"\" -U"},
+  };
+  for (const auto& c : cases) {
+    HeapString commandLine = SetupCommandLine(c.path, c.updateMode);
+    ASSERT_TRUE(commandLine);
+    EXPECT_STREQ(commandLine.get(), c.commandLine);
+  }
+  EXPECT_FALSE(SetupCommandLine(nullptr, true));
+}
+
+// Runs the probe program, whose stand-in setup program records its command line.
+class SelfUpdateTest : public testing::Test {
+ protected:
+  int RunProbe(const std::wstring& arguments) {
+    RemoveTree(Record());
+    RemoveTree(Record() + L".closed");
+    return int(RunAndWait(L"\"" + ProgramFolder() + L"\\self_update_probe.exe\" " + arguments,
+                          kChildTimeoutMs));
+  }
+
+  std::wstring Record() const { return folder_ / L"record.txt"; }
+
+  // The command lines the stand-in recorded, once it has recorded one (bounded wait:
+  // the stand-in may still be starting when the probe has ended).
+  std::vector<std::wstring> WaitForRecord() {
+    for (int i = 0; i < 200 && !PathExists(Record()); ++i) Sleep(50);
+    return RecordedCommandLines(Record());
+  }
+
+  // A copy of the stand-in under a path with blanks.
+  std::wstring PlaceStandIn() {
+    const std::wstring folder = folder_ / L"new setup";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring path = folder + L"\\Velto Setup 5.exe";
+    EXPECT_TRUE(CopyFileW((ProgramFolder() + L"\\standin_setup.exe").c_str(), path.c_str(), FALSE));
+    return path;
+  }
+
+  TempFolder folder_;
+  ScopedEnvironment record_{kStandInRecordVariable, Record()};
+  ScopedEnvironment mutex_{L"VELTO_SETUP_MUTEX", kMutexName};
+};
+
+TEST_F(SelfUpdateTest, HandsTheMutexOverBeforeStartingTheNewProgram) {
+  const std::wstring program = PlaceStandIn();
+  for (const bool updateMode : {false, true}) {
+    SCOPED_TRACE(updateMode ? "update mode" : "first installation");
+    // The dialog side answers late: a program started before its answer finds the mutex
+    // held and records nothing.
+    EXPECT_EQ(RunProbe(L"handover \"" + program + L"\" " + (updateMode ? L"u" : L"-") + L" 400"), 0);
+    const std::wstring expected = L"\"" + program + L"\"" + (updateMode ? L" -U" : L"");
+    EXPECT_EQ(WaitForRecord(), std::vector<std::wstring>{expected});
+    EXPECT_TRUE(PathExists(Record() + L".closed")) << "started before the dialog had let go";
+  }
+}
+
+}  // namespace

@@ -1,0 +1,15 @@
+// Stand-in for a newer setup program. Like the real one it takes the single-instance
+// mutex first (named by VELTO_SETUP_MUTEX here) and gives up at once when another
+// process still holds it; otherwise it records its command line (standin_protocol.h).
+#include <windows.h>
+
+#include "support/installers/standin.h"
+
+int wmain() {
+  const std::wstring mutexName = EnvironmentValue(L"VELTO_SETUP_MUTEX");
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, mutexName.empty() ? nullptr : mutexName.c_str());
+  if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 1;
+  RecordCommandLine(std::wstring());
+  CloseHandle(mutex);
+  return 0;
+}

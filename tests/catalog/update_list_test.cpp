@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "catalog/update_selection.h"
+#include "catalog_test_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+const std::string kMark = "\xEF\xBB\xBF";
+const std::string kPriorInfo = kMark + "0,1,,,,Prior\r\n1,prior\r\n";
+
+struct SelectionCase {
+  const char* name;
+  std::string list;        // stamps as {N}: the current minute moved by N minutes
+  const char* written;     // the information file after the mark; null: the earlier one stays
+  const char* selfUpdate;  // the base name a self-update is started with, or null
+};
+
+// The OEM code page's reading of one byte, as UTF-8.
+std::string OemByteAsUtf8(char byte) {
+  wchar_t unit = 0;
+  MultiByteToWideChar(CP_OEMCP, 0, &byte, 1, &unit, 1);
+  return Narrow(std::wstring(1, unit));
+}
+
+std::vector<SelectionCase> SelectionCases() {
+  return {
+      {"newest first with one in the future",
+       kMark + "0,300,0,x,{10},Future\r\n1,future\r\n0,200,0,x,{-5},A\r\n1,a1\r\n2,a2\r\n"
+               "0,100,0,x,{-20},B\r\n1,b1\r\n",
+       "0,200,0,x,{-5},A\r\n1,a1\r\n2,a2\r\n", nullptr},
+      {"the current minute is in effect, the next one is not",
+       kMark + "0,2,,,{1},Later\r\n1,later\r\n0,1,,,{0},Now\r\n1,now\r\n",
+       "0,1,,,{0},Now\r\n1,now\r\n", nullptr},
+      {"no header in effect", kMark + "-2,K,v\r\n0,1,,,{1},X\r\n1,x\r\n", nullptr, nullptr},
+      {"settings wherever they stand until the scan stops",
+       kMark + "-2,ProductNameShort,V\r\n0,1,,,{-1},H\r\n1,p\r\n-2,K,after\r\n0,0,,,{-2},Old\r\n"
+               "-2,K,never\r\n",
+       "-2,ProductNameShort,V\r\n0,1,,,{-1},H\r\n1,p\r\n-2,K,after\r\n", nullptr},
+      {"entries before the header are dropped", kMark + "1,early\r\n0,1,,,{-1},H\r\n1,p\r\n",
+       "0,1,,,{-1},H\r\n1,p\r\n", nullptr},
+      {"revision 4, and revision 5 in the future, change nothing",
+       kMark + "-1,4,,,{-10},old\r\n-1,5,,,{1},future\r\n0,1,,,{-1},H\r\n1,p\r\n",
+       "0,1,,,{-1},H\r\n1,p\r\n", nullptr},
+      {"revision 5 in the past replaces the program at once",
+       kMark + "0,1,,,{-1},H\r\n-1,5,,,{-1},newsetup\r\n1,p\r\n", nullptr, "newsetup"},
+      {"revision 5 without a stamp", kMark + "-1,5\r\n0,1,,,{-1},H\r\n", nullptr, ""},
+      {"a revision after the ending header is never seen",
+       kMark + "0,2,,,{-1},H\r\n1,p\r\n0,1,,,{-2},Old\r\n-1,5,,,{-10},never\r\n",
+       "0,2,,,{-1},H\r\n1,p\r\n", nullptr},
+      {"an empty line ends the section being copied",
+       kMark + "0,1,,,{-1},H\r\n1,p\r\n\r\n1,q\r\n", "0,1,,,{-1},H\r\n1,p\r\n", nullptr},
+      {"an empty line opens a section of its own", kMark + "1,x\r\n\r\n1,p\r\n0,1,,,{-1},H\r\n",
+       "\r\n1,p\r\n", nullptr},
+      {"a bare line opens a section of its own", kMark + "0,1,,,{5},F\r\nheader\r\n1,p\r\n",
+       "header\r\n1,p\r\n", nullptr},
+      {"a header without a stamp is in effect", kMark + "0,1\r\n1,p\r\n", "0,1\r\n1,p\r\n", nullptr},
+      {"comments inside the section are not copied",
+       kMark + "0,1,,,{-1},H\r\n--1,c\r\n--,x\r\n1,p\r\n", "0,1,,,{-1},H\r\n1,p\r\n", nullptr},
+      {"type -3 is skipped, type 11 copied", kMark + "0,1,,,{-1},H\r\n-3,x\r\n11,y\r\n",
+       "0,1,,,{-1},H\r\n11,y\r\n", nullptr},
+      {"a later header not in effect does not end the section",
+       kMark + "0,1,,,{-1},H\r\n1,p\r\n0,9,,,{1},F\r\n2,q\r\n", "0,1,,,{-1},H\r\n1,p\r\n2,q\r\n",
+       nullptr},
+      {"lines are copied as they stand, without the line end's kind",
+       kMark + "0,1, a ,,{-1},\xE6\x9B\xB4\xE6\x96\xB0\n1,p,extra\r2,\r\n",
+       "0,1, a ,,{-1},\xE6\x9B\xB4\xE6\x96\xB0\r\n1,p,extra\r\n2,\r\n", nullptr},
+  };
+}
+
+// A list without the mark is OEM text; the written file is UTF-8 with the mark anyway.
+SelectionCase OemCase() {
+  static const std::string written = "0,1,,,{-1},H\r\n1," + OemByteAsUtf8('\x8E') + "\r\n";
+  return {"a list without the mark", "0,1,,,{-1},H\r\n1,\x8E\r\n", written.c_str(), nullptr};
+}
+
+// Runs one case through ScanUpdateList in folder at the given minute and checks the files.
+void CheckScan(const SelectionCase& c, const TempFolder& folder, const SYSTEMTIME& now) {
+  SCOPED_TRACE(c.name);
+  const std::wstring list = folder / L"vtupdaterlist.upi";
+  const std::wstring temp = folder / L"vtupdaterinfo.tmp";
+  const std::wstring info = folder / L"vtupdaterinfo.upi";
+  WriteFileBytes(list, ExpandStamps(c.list, now));
+  WriteFileBytes(info, kPriorInfo);
+  const std::wstring stamp = Widen(StampAt(now, 0));
+  HeapString setupBaseName;
+  const ScanOutcome outcome =
+      ScanUpdateList(list.c_str(), stamp.c_str(), temp.c_str(), info.c_str(), &setupBaseName);
+  if (c.selfUpdate) {
+    ASSERT_EQ(outcome, ScanOutcome::kSelfUpdate);
+    EXPECT_EQ(setupBaseName ? Narrow(setupBaseName.get()) : "<absent>",
+              *c.selfUpdate ? c.selfUpdate : "<absent>");
+    EXPECT_EQ(ReadFileBytes(info), kPriorInfo);
+    RemoveTree(temp);
+    return;
+  }
+  EXPECT_EQ(outcome, c.written ? ScanOutcome::kSelected : ScanOutcome::kNoSection);
+  EXPECT_EQ(ReadFileBytes(info), c.written ? kMark + ExpandStamps(c.written, now) : kPriorInfo);
+  EXPECT_FALSE(PathExists(temp));
+}
+
+TEST(ScanUpdateList, SelectsTheSectionInEffect) {
+  TempFolder folder;
+  // Across a change of year, so that stamps of different days and years meet.
+  const SYSTEMTIME now = {2027, 1, 5, 1, 0, 0, 30, 0};
+  for (const SelectionCase& c : SelectionCases()) CheckScan(c, folder, now);
+  CheckScan(OemCase(), folder, now);
+}
+
+TEST(ScanUpdateList, FailsWithoutTouchingTheInformationWhenFilesCannotBeUsed) {
+  TempFolder folder;
+  const std::wstring list = folder / L"vtupdaterlist.upi";
+  const std::wstring temp = folder / L"vtupdaterinfo.tmp";
+  const std::wstring info = folder / L"vtupdaterinfo.upi";
+  WriteFileBytes(info, kPriorInfo);
+  EXPECT_EQ(ScanUpdateList(list.c_str(), L"20270101_0000", temp.c_str(), info.c_str(), nullptr),
+            ScanOutcome::kFailed)
+      << "no list";
+
+  WriteFileBytes(list, "0,1\r\n1,p\r\n");
+  const std::wstring noFolder = folder / L"missing\\vtupdaterinfo.tmp";
+  EXPECT_EQ(ScanUpdateList(list.c_str(), L"20270101_0000", noFolder.c_str(), info.c_str(), nullptr),
+            ScanOutcome::kFailed)
+      << "temporary file cannot be created";
+  EXPECT_EQ(ReadFileBytes(info), kPriorInfo);
+}
+
+TEST(ScanUpdateList, KeepsTheEarlierInformationWhenItCannotBeReplaced) {
+  TempFolder folder;
+  const std::wstring list = folder / L"vtupdaterlist.upi";
+  const std::wstring temp = folder / L"vtupdaterinfo.tmp";
+  const std::wstring info = folder / L"vtupdaterinfo.upi";
+  WriteFileBytes(list, "0,1\r\n1,p\r\n");
+  WriteFileBytes(info, kPriorInfo);
+  // Held open without delete sharing, as a reader elsewhere would hold it.
+  HANDLE held = CreateFileW(info.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const ScanOutcome outcome =
+      ScanUpdateList(list.c_str(), L"20270101_0000", temp.c_str(), info.c_str(), nullptr);
+  CloseHandle(held);
+  EXPECT_EQ(outcome, ScanOutcome::kFailed);
+  EXPECT_EQ(ReadFileBytes(info), kPriorInfo);
+  EXPECT_FALSE(PathExists(temp));
+
+  // Once free, the same list replaces it.
+  EXPECT_EQ(ScanUpdateList(list.c_str(), L"20270101_0000", temp.c_str(), info.c_str(), nullptr),
+            ScanOutcome::kSelected);
+  EXPECT_EQ(ReadFileBytes(info), kMark + "0,1\r\n1,p\r\n");
+}
+
+// The reading end of a pipe that takes the first bytes of the information and then goes
+// away, so that a later line cannot be written.
+DWORD WINAPI TakeTheMarkAndLeave(void* pipe) {
+  char mark[3];
+  DWORD got = 0;
+  ReadFile(pipe, mark, sizeof(mark), &got, nullptr);
+  CloseHandle(pipe);
+  return 0;
+}
+
+TEST(ScanUpdateList, FailsAsAWholeWhenALineCannotBeWritten) {
+  TempFolder folder;
+  const std::wstring list = folder / L"vtupdaterlist.upi";
+  const std::wstring info = folder / L"vtupdaterinfo.upi";
+  std::string lines = kMark + "0,1\r\n";
+  for (int i = 0; i < 500; ++i) lines += "-2,Key" + std::to_string(i) + "," + std::string(50, 'v') + "\r\n";
+  WriteFileBytes(list, lines);
+  WriteFileBytes(info, kPriorInfo);
+
+  const wchar_t pipeName[] = L"\\\\.\\pipe\\velto_catalog_scan";
+  HANDLE pipe = CreateNamedPipeW(pipeName, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0,
+                                 1024, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  HANDLE reader = CreateThread(nullptr, 0, TakeTheMarkAndLeave, pipe, 0, nullptr);
+  ASSERT_TRUE(reader);
+  const ScanOutcome outcome =
+      ScanUpdateList(list.c_str(), L"20270101_0000", pipeName, info.c_str(), nullptr);
+  EXPECT_EQ(WaitForSingleObject(reader, 10000), WAIT_OBJECT_0);
+  CloseHandle(reader);
+  EXPECT_EQ(outcome, ScanOutcome::kFailed);
+  EXPECT_EQ(ReadFileBytes(info), kPriorInfo);
+
+}
+
+TEST(ScanUpdateList, FailsWhenALineOutgrowsTheLineSizeInUtf8) {
+  TempFolder folder;
+  const std::wstring list = folder / L"vtupdaterlist.upi";
+  const std::wstring temp = folder / L"vtupdaterinfo.tmp";
+  const std::wstring info = folder / L"vtupdaterinfo.upi";
+  // 300 OEM bytes that each take two bytes in UTF-8: read whole, but not writable whole.
+  WriteFileBytes(list, "0,1,,,," + std::string(300, '\x8E') + "\r\n1,p\r\n");
+  WriteFileBytes(info, kPriorInfo);
+  EXPECT_EQ(ScanUpdateList(list.c_str(), L"20270101_0000", temp.c_str(), info.c_str(), nullptr),
+            ScanOutcome::kFailed);
+  EXPECT_EQ(ReadFileBytes(info), kPriorInfo);
+  EXPECT_FALSE(PathExists(temp));
+}
+
+TEST(NowStamp, NamesTheCurrentMinute) {
+  WaitForMinuteHeadroom();
+  const SYSTEMTIME now = LocalNow();
+  HeapString stamp = NowStamp();
+  ASSERT_TRUE(stamp);
+  EXPECT_EQ(Narrow(stamp.get()), StampAt(now, 0));
+  EXPECT_EQ(wcslen(stamp.get()), 13u);
+}
+
+TEST(IsStampInEffect, ComparesStampsInTimeOrderAndTakesAbsentAsInEffect) {
+  EXPECT_TRUE(IsStampInEffect(nullptr, L"20261207_2205"));
+  EXPECT_TRUE(IsStampInEffect(L"", L"20261207_2205"));
+  EXPECT_TRUE(IsStampInEffect(L"20261207_2205", L"20261207_2205"));
+  EXPECT_TRUE(IsStampInEffect(L"20261207_2159", L"20261207_2205"));
+  EXPECT_TRUE(IsStampInEffect(L"20251231_2359", L"20260101_0000"));
+  EXPECT_FALSE(IsStampInEffect(L"20261207_2206", L"20261207_2205"));
+  EXPECT_FALSE(IsStampInEffect(L"20270101_0000", L"20261231_2359"));
+}
+
+}  // namespace

@@ -27,7 +27,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   ULONG_PTR gdiplusToken = 0;
   const Gdiplus::GdiplusStartupInput gdiplusInput;
   Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
-  gSetup.stopEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  // Once signalled the event stays set: whichever wait sees it first (the download loop
+  // or the worker's request loop), the others see it too and the worker ends promptly.
+  gSetup.stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 
   RunSetup();
 

@@ -7,6 +7,7 @@
 #include "detect/product.h"
 #include "ui/resource.h"
 #include "ui/setup_dialog.h"
+#include "worker/worker.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ void LocalDbInstallerNames(int kind, const wchar_t** remoteName, const wchar_t**
   }
 }
 
-bool InitSetupState() {
+void FillSetupSlots() {
   ResetSlot(gSetup.slots[kDotNet], IsComponentSatisfied(kDotNet), kDotNetRemoteName,
             kDotNetLocalName);
   const wchar_t* localDbRemote = nullptr;
@@ -73,10 +74,13 @@ bool InitSetupState() {
   // (7) when the application is current later.
   ResetSlot(gSetup.slots[kProduct], IsProductInstalled(), nullptr, nullptr);
   for (auto& entry : gSetup.componentFiles) entry[0] = L'\0';
+}
 
-  // The worker thread starts here, before the dialog exists, once it is part of the
-  // program; until then workerThread stays null and the application step stays at
-  // kPhasePreparing.
+bool InitSetupState() {
+  FillSetupSlots();
+  // The worker starts before the dialog exists, so phase may have moved on by the first
+  // refresh. Without a worker the application step stays at kPhasePreparing.
+  gSetup.workerThread.reset(CreateThread(nullptr, 0, WorkerThreadMain, nullptr, 0, nullptr));
   return true;
 }
 

@@ -17,8 +17,12 @@ bool IsUpdateModeCommandLine(const wchar_t* commandLine);
 // 32-bit package).
 void LocalDbInstallerNames(int kind, const wchar_t** remoteName, const wchar_t** localName);
 
-// Fills the three slots and empties the piece table; runs on the UI thread before the
-// dialog exists. Always true.
+// Fills the three slots (installed-at-start judgements, installer names) and empties the
+// piece table. Runs on the UI thread before the worker thread exists.
+void FillSetupSlots();
+
+// FillSetupSlots, then starts the worker thread (workerThread stays null when it cannot
+// be created). Runs on the UI thread before the dialog exists. Always true.
 bool InitSetupState();
 
 // Reads the command line, runs the dialog until it ends and stops the worker thread.

@@ -75,7 +75,7 @@ class SetupDialogTest : public ::testing::Test {
   // The state as the program has it when the dialog opens (with the update information
   // loaded when OfferApplication was called), then the dialog.
   HWND Open() {
-    InitSetupState();
+    FillSetupSlots();
     if (offerApplication_) {
       CopyString(gSetup.componentFiles[0], kPiece, kComponentFileUnits);
       gSetup.phase.store(kPhaseReady);

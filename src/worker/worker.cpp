@@ -1,0 +1,113 @@
+#include "worker/worker.h"
+
+#include <objbase.h>
+
+#include "app/setup_state.h"
+#include "catalog/update_info.h"
+#include "catalog/update_list.h"
+#include "net/fetch.h"
+#include "util/strings.h"
+
+namespace {
+
+constexpr DWORD kIdleWaitMs = 1000;
+
+// True once the dialog has ended. The idle wait watches the event too, so an idle
+// worker leaves at once instead of finishing its sleep.
+bool StopSignalled(DWORD waitMs) {
+  HANDLE stop = gSetup.stopEvent.get();
+  if (!stop) {
+    if (waitMs) Sleep(waitMs);
+    return false;
+  }
+  return WaitForSingleObject(stop, waitMs) == WAIT_OBJECT_0;
+}
+
+int32_t TakeRequest() {
+  EnterCriticalSection(&gSetup.stateLock);
+  const int32_t request = gSetup.requestedDownload.load(std::memory_order_relaxed);
+  LeaveCriticalSection(&gSetup.stateLock);
+  return request;
+}
+
+void EndRequest() {
+  EnterCriticalSection(&gSetup.stateLock);
+  gSetup.requestedDownload.store(kNoRequest, std::memory_order_relaxed);
+  LeaveCriticalSection(&gSetup.stateLock);
+}
+
+void FetchPrerequisite(ComponentSlot& slot) {
+  if (!FetchByName(slot.remoteName, slot.localName, false)) {
+    slot.downloadFailed.store(true, std::memory_order_relaxed);
+  }
+}
+
+// One piece: remote name base + ".upd", stored as base + ".upi". A name that would
+// reach outside the work folder is never fetched.
+bool FetchPiece(const wchar_t* baseName) {
+  HeapString remote = ConcatString(baseName, L".upd");
+  HeapString local = ConcatString(baseName, L".upi");
+  if (!remote || !local || !IsBareFileName(local.get())) return false;
+  return FetchByName(remote.get(), local.get(), false);
+}
+
+void Serve(int32_t request) {
+  switch (request) {
+    case kDotNet:
+    case kLocalDb:
+      FetchPrerequisite(gSetup.slots[request]);
+      return;
+    case kProduct:
+      FetchProductPieces();
+      return;
+    default:
+      return;
+  }
+}
+
+}  // namespace
+
+void FetchProductPieces() {
+  ComponentSlot& slot = gSetup.slots[kProduct];
+  if (gSetup.localAssetsMode.load(std::memory_order_relaxed)) {
+    slot.downloadFailed.store(true, std::memory_order_relaxed);
+    return;
+  }
+  for (const auto& entry : gSetup.componentFiles) {
+    if (entry[0] == L'\0') continue;
+    if (!FetchPiece(entry)) {
+      slot.downloadFailed.store(true, std::memory_order_relaxed);
+      return;
+    }
+  }
+}
+
+void WorkerMain() {
+  gSetup.phase.store(kPhasePreparing, std::memory_order_release);
+  if (!PrepareUpdateInfo() || !LoadUpdateInfo()) {
+    gSetup.phase.store(kPhaseFailed, std::memory_order_release);
+    return;
+  }
+  // Publishes the update information loaded above to the UI thread.
+  gSetup.phase.store(kPhaseReady, std::memory_order_release);
+
+  for (;;) {
+    if (StopSignalled(0)) return;
+    const int32_t request = TakeRequest();
+    if (request == kNoRequest) {
+      if (StopSignalled(kIdleWaitMs)) return;
+      continue;
+    }
+    Serve(request);
+    // downloadFailed is stored before the request is ended, so the UI thread that sees
+    // no request pending also sees the outcome.
+    EndRequest();
+  }
+}
+
+DWORD WINAPI WorkerThreadMain(void*) {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  WorkerMain();
+  CoUninitialize();
+  return 0;
+}

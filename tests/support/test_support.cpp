@@ -169,6 +169,14 @@ void ResetSetupState() {
     InitializeCriticalSection(&gSetup.stateLock);
     lockReady = true;
   }
+  // A worker thread left by the test ends first: it writes the state being reset.
+  if (gSetup.workerThread) {
+    if (gSetup.stopEvent) SetEvent(gSetup.stopEvent.get());
+    if (WaitForSingleObject(gSetup.workerThread.get(), 30000) != WAIT_OBJECT_0) {
+      ADD_FAILURE() << "the worker thread did not end within 30 s";
+      TerminateThread(gSetup.workerThread.get(), 0);
+    }
+  }
   gSetup.phase.store(kPhasePreparing);
   gSetup.productVersionCode.store(-1);
   gSetup.requestedDownload.store(kNoRequest);

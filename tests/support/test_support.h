@@ -58,5 +58,6 @@ std::wstring QrnFolderPath();
 std::wstring WorkFolderPath();
 
 // Puts the shared setup state back to its initial values (a fresh process would see),
-// closing any handles it holds, with stateLock initialised.
+// closing any handles it holds, with stateLock initialised. A running worker thread is
+// stopped first (stop event set, bounded wait).
 void ResetSetupState();

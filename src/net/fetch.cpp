@@ -39,6 +39,9 @@ bool FetchByName(const wchar_t* remoteName, const wchar_t* localName, bool force
   }
   if (lstrcmpiW(downloadPath.get(), finalPath.get()) == 0) return true;
   // Only a move that happened puts the new file under the local name; a local file that
-  // could not be deleted must not pass for the fresh download.
-  return MoveFileW(downloadPath.get(), finalPath.get()) != FALSE;
+  // could not be deleted must not pass for the fresh download. The remote name lives only
+  // between the two moves.
+  if (MoveFileW(downloadPath.get(), finalPath.get())) return true;
+  DeleteFileW(downloadPath.get());
+  return false;
 }

@@ -153,7 +153,7 @@ pid %(dir)s/nginx.pid;
 error_log %(dir)s/error.log warn;
 events { worker_connections 64; }
 http {
-  log_format velto "$request_method\\t$request_uri\\t$host\\t$http_range\\t$http_if_range\\t$status\\t$body_bytes_sent";
+  log_format velto escape=none "$request_method\\t$request_uri\\t$host\\t$http_range\\t$http_if_range\\t$status\\t$body_bytes_sent";
   access_log %(dir)s/requests.log velto;
   client_body_temp_path %(dir)s/tmp/body;
   proxy_temp_path %(dir)s/tmp/proxy;

@@ -21,5 +21,8 @@ build: build-win32 build-win64
 test: build
 	ctest --preset win64
 
+bench: build
+	cmake --build --preset win64 --target bench
+
 clean:
 	rm -rf build

@@ -10,7 +10,7 @@ Every server listens on 127.0.0.1 on a port the system picks; the port is publis
 DIR/port. The served folder is DIR/root, reached below "/updater/". Requests are logged
 to DIR/requests.log, one line per request, tab-separated:
   method  target  host  range  if-range  status  body-bytes
-("-" for an absent value). The proxy (tinyproxy with BasicAuth, chained to the update
+(an absent value is "-" from the update server and empty from nginx). The proxy (tinyproxy with BasicAuth, chained to the update
 server as its upstream) keeps DIR/credentials (user name, then password, one a line).
 Only the process recorded in DIR/pid is ever stopped.
 """

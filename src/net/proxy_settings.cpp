@@ -22,6 +22,14 @@ void SetTextOption(HINTERNET request, DWORD option, const wchar_t* text) {
   InternetSetOptionW(request, option, const_cast<wchar_t*>(text), DWORD(TextLength(text) + 1));
 }
 
+// The WinINet access type for the file's ProxyType (present false: no file).
+DWORD ProxyAccessType(bool present, int32_t proxyType) {
+  if (!present) return INTERNET_OPEN_TYPE_PRECONFIG;
+  if (proxyType == kProxyTypeDirect) return INTERNET_OPEN_TYPE_DIRECT;
+  if (proxyType == kProxyTypeNamed) return INTERNET_OPEN_TYPE_PROXY;
+  return INTERNET_OPEN_TYPE_PRECONFIG;
+}
+
 }  // namespace
 
 HeapString ProxyFilePath() {
@@ -39,13 +47,6 @@ HeapString ProxyFilePath() {
 bool IsHttpForced() {
   HeapString path = ProxyFilePath();
   return path && ReadProxyInt(path.get(), L"ProtocolType") == kProtocolTypeHttp;
-}
-
-DWORD ProxyAccessType(bool present, int32_t proxyType) {
-  if (!present) return INTERNET_OPEN_TYPE_PRECONFIG;
-  if (proxyType == kProxyTypeDirect) return INTERNET_OPEN_TYPE_DIRECT;
-  if (proxyType == kProxyTypeNamed) return INTERNET_OPEN_TYPE_PROXY;
-  return INTERNET_OPEN_TYPE_PRECONFIG;
 }
 
 void FormatProxyText(const wchar_t* server, const wchar_t* port, wchar_t* output) {

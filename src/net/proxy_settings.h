@@ -20,9 +20,6 @@ HeapString ProxyFilePath();
 // Whether "https://" URLs are to be fetched over plain HTTP (ProtocolType 1).
 bool IsHttpForced();
 
-// The WinINet access type for the file's ProxyType (present false: no file).
-DWORD ProxyAccessType(bool present, int32_t proxyType);
-
 // "server:port", or "server" alone when port is empty, cut to kProxyTextUnits - 1
 // characters; output holds kProxyTextUnits units.
 void FormatProxyText(const wchar_t* server, const wchar_t* port, wchar_t* output);

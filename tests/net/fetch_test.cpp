@@ -30,7 +30,9 @@ class Fetch : public ServerTest {
   std::wstring Local() const { return NameFor(L".upi"); }
   std::wstring Work(const std::wstring& name) const { return WorkFolderPath() + L"\\" + name; }
   bool Run(bool force) { return FetchByName(Remote().c_str(), Local().c_str(), force); }
-  std::vector<LoggedRequest> Requests() { return RequestsFor(TestServer::kUpdate, Remote()); }
+  std::vector<LoggedRequest> Requests(size_t count) {
+    return AwaitRequests(TestServer::kUpdate, Remote(), count);
+  }
   void MakeWorkFolder() {
     CreateDirectoryW(QrnFolderPath().c_str(), nullptr);
     CreateDirectoryW(WorkFolderPath().c_str(), nullptr);
@@ -62,7 +64,7 @@ TEST_F(Fetch, ServerTestBitTwoSelectsTheTestServer) {
     ClearRequestLog(TestServer::kUpdate);
     ASSERT_TRUE(Run(true)) << name;
     EXPECT_EQ(ReadFileBytes(Work(Local())), body) << name;
-    const auto requests = Requests();
+    const auto requests = Requests(1);
     ASSERT_EQ(requests.size(), 1u) << name;
     EXPECT_EQ(requests[0].host, row.test ? "updates-test.velto.example" : "updates.velto.example")
         << name;
@@ -77,7 +79,7 @@ TEST_F(Fetch, PresentLocalFileWithoutForceNeedsNoNetwork) {
   WriteFileBytes(Work(Local()), "already here");
   EXPECT_TRUE(Run(false));
   EXPECT_EQ(ReadFileBytes(Work(Local())), "already here");
-  EXPECT_TRUE(Requests().empty());
+  EXPECT_TRUE(Requests(0).empty());
 }
 
 TEST_F(Fetch, ForcedFetchReplacesTheLocalFileOrLeavesNone) {
@@ -118,7 +120,7 @@ TEST_F(Fetch, InterruptedFetchKeepsThePartialFileForTheNextCall) {
 
   ASSERT_TRUE(Run(false));
   EXPECT_EQ(Sha256Hex(ReadFileBytes(Work(Local()))), Sha256Hex(body));
-  const auto requests = Requests();
+  const auto requests = Requests(2);
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].range, "bytes=3000-");
   EXPECT_FALSE(PathExists(Work(Remote() + L".FilePart")));
@@ -147,7 +149,7 @@ TEST_F(Fetch, NamesThatAreNotBareFileNamesFetchNothing) {
   for (const Row& row : rows) {
     EXPECT_FALSE(FetchByName(row.remote, row.local, true));
   }
-  EXPECT_TRUE(ReadRequestLog(TestServer::kUpdate).empty());
+  EXPECT_TRUE(AwaitRequests(TestServer::kUpdate, L"", 0).empty());
 }
 
 }  // namespace

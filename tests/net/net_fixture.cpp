@@ -73,18 +73,6 @@ void ServerTest::Publish(TestServer server, const std::wstring& name, const std:
   published_.emplace_back(server, name);
 }
 
-std::vector<LoggedRequest> ServerTest::RequestsFor(TestServer server, const std::wstring& name) {
-  std::vector<LoggedRequest> found;
-  const std::string suffix = "/updater/" + Narrow(name);
-  for (const LoggedRequest& request : ReadRequestLog(server)) {
-    if (request.target.size() >= suffix.size() &&
-        request.target.compare(request.target.size() - suffix.size(), suffix.size(), suffix) == 0) {
-      found.push_back(request);
-    }
-  }
-  return found;
-}
-
 std::wstring ServerTest::NameFor(const wchar_t* extension) const {
   return Widen(::testing::UnitTest::GetInstance()->current_test_info()->name()) + extension;
 }

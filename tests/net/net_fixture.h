@@ -26,8 +26,6 @@ class ServerTest : public ::testing::Test {
 
   // Publishes bytes on the server under name (removed again after the test).
   void Publish(TestServer server, const std::wstring& name, const std::string& bytes);
-  // The requests for name logged since the test began.
-  std::vector<LoggedRequest> RequestsFor(TestServer server, const std::wstring& name);
   // A name for this test's file: the test's own name and the extension.
   std::wstring NameFor(const wchar_t* extension = L".upd") const;
 

@@ -57,7 +57,7 @@ TEST_F(RealServers, NginxFreshResumedAndAlreadyCompleteDownloads) {
     ASSERT_TRUE(Run(url));
     EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(body));
     EXPECT_FALSE(PathExists(Partial()));
-    const auto requests = RequestsFor(TestServer::kNginx, NameFor());
+    const auto requests = AwaitRequests(TestServer::kNginx, NameFor(), 1);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].range, row.partial ? "bytes=" + std::to_string(row.partial) + "-" : "");
     EXPECT_EQ(requests[0].status, row.status);
@@ -87,7 +87,7 @@ TEST_F(RealServers, NginxReplacedFileComesWholeThroughIfRange) {
     ClearRequestLog(TestServer::kNginx);
     ASSERT_TRUE(Run(url));
     EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(replaced ? second : first));
-    const auto requests = RequestsFor(TestServer::kNginx, NameFor());
+    const auto requests = AwaitRequests(TestServer::kNginx, NameFor(), 1);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].range, "bytes=300000-");
     EXPECT_EQ(requests[0].ifRange, etag);
@@ -117,7 +117,7 @@ TEST_F(RealServers, ProxyWithBasicAuthNeedsTheEncodedCredentials) {
     WriteProxyIni(settings);
     ClearRequestLog(TestServer::kUpdate);
     EXPECT_EQ(Run(url), row.result);
-    const auto upstream = RequestsFor(TestServer::kUpdate, NameFor());
+    const auto upstream = AwaitRequests(TestServer::kUpdate, NameFor(), row.result ? 1 : 0);
     if (!row.result) {
       EXPECT_EQ(ReadFileBytes(Partial()), body.substr(0, 100000)) << "partial file untouched";
       EXPECT_TRUE(upstream.empty()) << "the proxy let nothing through";

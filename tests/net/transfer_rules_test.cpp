@@ -31,69 +31,6 @@ TEST(TransferRules, ContentRangeParsing) {
   }
 }
 
-TEST(TransferRules, AcceptedStatusesDependOnTheMode) {
-  struct Row { uint32_t status; bool fresh; bool resume; };
-  const Row rows[] = {{200, true, true},   {206, false, true},  {416, false, true},
-                      {301, false, false}, {302, false, false}, {304, false, false},
-                      {404, false, false}, {407, false, false}, {500, false, false}};
-  for (const Row& row : rows) {
-    EXPECT_EQ(IsStatusAccepted(false, row.status), row.fresh) << row.status;
-    EXPECT_EQ(IsStatusAccepted(true, row.status), row.resume) << row.status;
-  }
-}
-
-TEST(TransferRules, RequestFlagsBypassTheCacheAndNeverFollowRedirects) {
-  const DWORD base = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                     INTERNET_FLAG_NO_AUTO_REDIRECT;
-  DWORD flags = 0;
-  ASSERT_TRUE(RequestFlagsForScheme(INTERNET_SCHEME_HTTP, &flags));
-  EXPECT_EQ(flags, base);
-  ASSERT_TRUE(RequestFlagsForScheme(INTERNET_SCHEME_HTTPS, &flags));
-  EXPECT_EQ(flags, base | INTERNET_FLAG_SECURE);
-  EXPECT_FALSE(RequestFlagsForScheme(INTERNET_SCHEME_FTP, &flags));
-  EXPECT_FALSE(RequestFlagsForScheme(INTERNET_SCHEME_FILE, &flags));
-  EXPECT_FALSE(RequestFlagsForScheme(INTERNET_SCHEME_UNKNOWN, &flags));
-}
-
-TEST(TransferRules, ResumeDecisionTable) {
-  using T = BodyTarget;
-  struct Row {
-    bool resuming;
-    uint32_t status;
-    const wchar_t* contentRange;
-    uint32_t partial;
-    uint32_t length;
-    BodyPlan plan;
-  };
-  const Row rows[] = {
-      {false, 200, nullptr, 0, 5000, {T::kNewPartial, 0, 5000}},
-      {false, 200, nullptr, 0, 0, {T::kNewPartial, 0, 0}},
-      {true, 416, L"bytes */5000", 5000, 0, {T::kAlreadyComplete, 5000, 5000}},
-      {true, 416, L"bytes */5000", 6000, 0, {T::kDiscardPartial, 0, 0}},
-      {true, 416, nullptr, 5000, 0, {T::kDiscardPartial, 0, 0}},
-      {true, 206, L"bytes 3001-4999/5000", 3000, 1999, {T::kDiscardPartial, 0, 0}},
-      {true, 200, L"bytes 3001-4999/5000", 3000, 1999, {T::kDiscardPartial, 0, 0}},
-      {true, 206, L"bytes 3000-4999/5000", 3000, 2000, {T::kExistingPartial, 3000, 5000}},
-      {true, 206, L"bytes 2950-4999/5000", 3000, 2050, {T::kExistingPartial, 2950, 5000}},
-      {true, 200, L"bytes 0-4999/5000", 3000, 5000, {T::kExistingPartial, 0, 5000}},
-      {true, 200, nullptr, 3000, 5000, {T::kNewPartial, 0, 5000}},
-      // Only the rest of the file: written from 0 it would pass for the whole file.
-      {true, 206, nullptr, 3000, 2000, {T::kDiscardPartial, 0, 0}},
-      {true, 206, L"bytes 3000-3999999999/4000000000", 3000, 1, {T::kExistingPartial, 3000, 4000000000u}},
-  };
-  for (const Row& row : rows) {
-    const BodyPlan plan = PlanBody(row.resuming, row.status, row.contentRange, row.partial, row.length);
-    const std::string name = std::to_string(row.status) + " " +
-                             (row.contentRange ? Narrow(row.contentRange) : "no range") +
-                             " partial " + std::to_string(row.partial);
-    EXPECT_EQ(plan.target, row.plan.target) << name;
-    if (plan.target == T::kNewPartial || plan.target == T::kExistingPartial) {
-      EXPECT_EQ(plan.position, row.plan.position) << name;
-      EXPECT_EQ(plan.expectedSize, row.plan.expectedSize) << name;
-    }
-  }
-}
-
 TEST(TransferRules, ResumeHeadersAskForTheRestUnsigned) {
   wchar_t headers[kRequestHeaderUnits];
   struct Row { uint32_t partial; const wchar_t* validator; const wchar_t* expected; };

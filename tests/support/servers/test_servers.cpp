@@ -86,6 +86,24 @@ std::vector<LoggedRequest> ReadRequestLog(TestServer server) {
   return requests;
 }
 
+std::vector<LoggedRequest> AwaitRequests(TestServer server, const std::wstring& name,
+                                         size_t count) {
+  const std::string suffix = name.empty() ? "" : "/updater/" + Narrow(name);
+  const ULONGLONG deadline = GetTickCount64() + (count ? 5000 : 200);
+  for (;;) {
+    std::vector<LoggedRequest> found;
+    for (const LoggedRequest& request : ReadRequestLog(server)) {
+      const std::string& target = request.target;
+      if (target.size() >= suffix.size() &&
+          target.compare(target.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        found.push_back(request);
+      }
+    }
+    if ((count && found.size() >= count) || GetTickCount64() >= deadline) return found;
+    Sleep(10);
+  }
+}
+
 void ClearRequestLog(TestServer server) {
   // Truncated in place: the servers keep the file open for appending.
   HANDLE file = CreateFileW((ServerFolder(server) + L"\\requests.log").c_str(), GENERIC_WRITE,

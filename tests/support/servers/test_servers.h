@@ -35,6 +35,12 @@ std::wstring ServedUrl(TestServer server, const std::wstring& name);
 // The request log (update server and nginx); ClearRequestLog empties it.
 std::vector<LoggedRequest> ReadRequestLog(TestServer server);
 void ClearRequestLog(TestServer server);
+// The logged requests whose target ends with "/updater/" + name (every request when name
+// is empty). A server logs a request once its answer has ended, which may be after the
+// client has given up on it: this waits (at most 5 s) until count of them are there, and
+// for count 0 it waits 200 ms for late lines.
+std::vector<LoggedRequest> AwaitRequests(TestServer server, const std::wstring& name,
+                                         size_t count);
 
 // Fault switches of a file on the update server (see update_server.py): the text of its
 // sidecar file, one switch per line, e.g. "close-after=1000\ntimes=1".

@@ -22,6 +22,29 @@ bool StartsWithHttps(const wchar_t* url) {
   return true;
 }
 
+// A header of the answer as text into output (units long); false when absent, empty or
+// longer (output is then empty).
+bool QueryText(HINTERNET request, DWORD header, wchar_t* output, int32_t units) {
+  DWORD bytes = DWORD(units * sizeof(wchar_t));
+  ZeroMemory(output, bytes);
+  if (!HttpQueryInfoW(request, header, output, &bytes, nullptr)) {
+    output[0] = L'\0';
+    return false;
+  }
+  output[units - 1] = L'\0';
+  return output[0] != L'\0';
+}
+
+// The validator of the answer (see ChooseValidator).
+bool QueryValidator(HINTERNET request, wchar_t* output) {
+  HeapString etag = NewString(kValidatorUnits);
+  HeapString lastModified = NewString(kValidatorUnits);
+  if (!etag || !lastModified) return false;
+  QueryText(request, HTTP_QUERY_ETAG, etag.get(), kValidatorUnits);
+  QueryText(request, HTTP_QUERY_LAST_MODIFIED, lastModified.get(), kValidatorUnits);
+  return ChooseValidator(etag.get(), lastModified.get(), output);
+}
+
 bool QueryNumber(HINTERNET request, DWORD header, uint32_t* value) {
   DWORD number = 0;
   DWORD bytes = sizeof(number);
@@ -144,14 +167,8 @@ uint32_t PartialFileSize(const wchar_t* path) {
 }
 
 bool QueryContentRange(HINTERNET request, wchar_t* text) {
-  DWORD bytes = DWORD(kContentRangeUnits * sizeof(wchar_t));
-  ZeroMemory(text, bytes);
-  if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_RANGE, text, &bytes, nullptr)) {
-    text[0] = L'\0';
-    return false;
-  }
-  text[kContentRangeUnits - 1] = L'\0';
-  return text[0] != L'\0';
+  // 128 bytes: a longer value fails the query and counts as absent.
+  return QueryText(request, HTTP_QUERY_CONTENT_RANGE, text, kContentRangeUnits);
 }
 
 bool DownloadFile(const wchar_t* url, const wchar_t* destination) {

@@ -1,24 +1,6 @@
 #include "net/resume_validator.h"
 
-#include <wininet.h>
-
 #include "util/strings.h"
-
-namespace {
-
-// Queries a header as text; false when absent or longer than the output.
-bool QueryHeader(HINTERNET request, DWORD header, wchar_t* output) {
-  DWORD bytes = DWORD(kValidatorUnits * sizeof(wchar_t));
-  ZeroMemory(output, bytes);
-  if (!HttpQueryInfoW(request, header, output, &bytes, nullptr)) {
-    output[0] = L'\0';
-    return false;
-  }
-  output[kValidatorUnits - 1] = L'\0';
-  return output[0] != L'\0';
-}
-
-}  // namespace
 
 bool IsUsableValidator(const wchar_t* text) {
   if (!text || text[0] == L'\0') return false;
@@ -42,15 +24,6 @@ bool ChooseValidator(const wchar_t* etag, const wchar_t* lastModified, wchar_t* 
   if (!chosen) return false;
   CopyString(output, chosen, kValidatorUnits);
   return true;
-}
-
-bool QueryValidator(HINTERNET request, wchar_t* output) {
-  HeapString etag = NewString(kValidatorUnits);
-  HeapString lastModified = NewString(kValidatorUnits);
-  if (!etag || !lastModified) return false;
-  QueryHeader(request, HTTP_QUERY_ETAG, etag.get());
-  QueryHeader(request, HTTP_QUERY_LAST_MODIFIED, lastModified.get());
-  return ChooseValidator(etag.get(), lastModified.get(), output);
 }
 
 bool LoadValidator(const wchar_t* path, wchar_t* output) {

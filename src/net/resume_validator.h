@@ -20,9 +20,6 @@ bool IsUsableValidator(const wchar_t* text);
 // usable; written into output (kValidatorUnits units). False when neither is usable.
 bool ChooseValidator(const wchar_t* etag, const wchar_t* lastModified, wchar_t* output);
 
-// The validator of an answer received on request (see ChooseValidator).
-bool QueryValidator(HINTERNET request, wchar_t* output);
-
 // The validator stored at path, into output (kValidatorUnits units). False when the file
 // is absent, unreadable, or does not hold a usable validator.
 bool LoadValidator(const wchar_t* path, wchar_t* output);

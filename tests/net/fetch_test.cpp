@@ -33,9 +33,12 @@ class Fetch : public ServerTest {
   std::vector<LoggedRequest> Requests(size_t count) {
     return AwaitRequests(TestServer::kUpdate, Remote(), count);
   }
-  void MakeWorkFolder() {
+  // The server's copy, and a local file already in the work folder.
+  void Prepare(const std::string& onServer, const std::string& local) {
+    Publish(TestServer::kUpdate, Remote(), onServer);
     CreateDirectoryW(QrnFolderPath().c_str(), nullptr);
     CreateDirectoryW(WorkFolderPath().c_str(), nullptr);
+    WriteFileBytes(Work(Local()), local);
   }
 
  private:
@@ -74,18 +77,14 @@ TEST_F(Fetch, ServerTestBitTwoSelectsTheTestServer) {
 }
 
 TEST_F(Fetch, PresentLocalFileWithoutForceNeedsNoNetwork) {
-  Publish(TestServer::kUpdate, Remote(), "newer on the server");
-  MakeWorkFolder();
-  WriteFileBytes(Work(Local()), "already here");
+  Prepare("newer on the server", "already here");
   EXPECT_TRUE(Run(false));
   EXPECT_EQ(ReadFileBytes(Work(Local())), "already here");
   EXPECT_TRUE(Requests(0).empty());
 }
 
 TEST_F(Fetch, ForcedFetchReplacesTheLocalFileOrLeavesNone) {
-  Publish(TestServer::kUpdate, Remote(), "fresh copy");
-  MakeWorkFolder();
-  WriteFileBytes(Work(Local()), "old copy");
+  Prepare("fresh copy", "old copy");
   ASSERT_TRUE(Run(true));
   EXPECT_EQ(ReadFileBytes(Work(Local())), "fresh copy");
 
@@ -96,9 +95,7 @@ TEST_F(Fetch, ForcedFetchReplacesTheLocalFileOrLeavesNone) {
 }
 
 TEST_F(Fetch, LocalFileThatCannotBeReplacedIsNoSuccess) {
-  Publish(TestServer::kUpdate, Remote(), "fresh copy");
-  MakeWorkFolder();
-  WriteFileBytes(Work(Local()), "old copy");
+  Prepare("fresh copy", "old copy");
   // Held open without delete sharing, as a running installer holds its file.
   HANDLE held = CreateFileW(Work(Local()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

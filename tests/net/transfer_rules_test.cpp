@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "net/resume_validator.h"
 #include "net/transfer_rules.h"
 #include "support/test_support.h"
 
@@ -65,6 +66,29 @@ TEST(TransferRules, ThirdFailedReadInARowEndsTheTransfer) {
   EXPECT_EQ(NextReadStep(false, 0, &failures), ReadStep::kGiveUp);
   failures = 1;
   EXPECT_EQ(NextReadStep(true, 0, &failures), ReadStep::kEndedEarly);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ResumeValidator, StrongEtagElseLastModifiedAndNothingThatCouldBreakTheHeader) {
+  struct Row { const wchar_t* etag; const wchar_t* lastModified; const wchar_t* chosen; };
+  const std::wstring tooLong = L"\"" + std::wstring(254, L'a') + L"\"";
+  const Row rows[] = {
+      {L"\"5f1-2a\"", L"Tue, 08 Dec 2026 18:02:39 GMT", L"\"5f1-2a\""},
+      {L"W/\"5f1-2a\"", L"Tue, 08 Dec 2026 18:02:39 GMT", L"Tue, 08 Dec 2026 18:02:39 GMT"},
+      {nullptr, L"Tue, 08 Dec 2026 18:02:39 GMT", L"Tue, 08 Dec 2026 18:02:39 GMT"},
+      {L"", L"", nullptr},
+      {L"\"a\"\r\nX-Injected: 1", nullptr, nullptr},
+      {L"\"\x3042\"", nullptr, nullptr},
+      {tooLong.c_str(), nullptr, nullptr},
+  };
+  wchar_t chosen[kValidatorUnits];
+  for (const Row& row : rows) {
+    EXPECT_EQ(ChooseValidator(row.etag, row.lastModified, chosen), row.chosen != nullptr);
+    EXPECT_EQ(std::wstring(chosen), row.chosen ? row.chosen : L"");
+  }
 }
 
 }  // namespace

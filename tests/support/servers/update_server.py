@@ -78,8 +78,8 @@ def parse_range(header, size):
     """(first, last) of a single "bytes=" range, "unsatisfiable", or None to ignore it."""
     if not header or not header.startswith("bytes="):
         return None
-    spec = header[6:].split(",", 1)[0].strip()
-    first, dash, last = spec.partition("-")
+    wanted = header[6:].split(",", 1)[0].strip()
+    first, dash, last = wanted.partition("-")
     if not dash:
         return None
     try:

@@ -14,6 +14,8 @@
 //   mark <path>                 write the dump and the dialog's screen rectangle
 //                               ("rect <left> <top> <right> <bottom>") into a file, which
 //                               tells a script that the dialog is up and where
+//   wait-file <path> <ms>       wait until a file exists (a script's answer to a mark,
+//                               for instance once it has taken a screenshot)
 //   wait-exit <ms>              wait for the process to end and print "exit <code>"
 // Output is UTF-8. Exit code 0 when the dialog showed and every action succeeded, 1 when
 // not, 2 for a wrong command line.
@@ -109,6 +111,17 @@ int wmain(int argc, wchar_t** argv) {
       const BOOL ok = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
       CloseHandle(file);
       if (!ok) return 1;
+    } else if (action == L"wait-file" && left >= 2) {
+      const wchar_t* path = argv[next + 1];
+      const ULONGLONG deadline = GetTickCount64() + Number(argv[next + 2]);
+      next += 2;
+      while (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount64() >= deadline) {
+          Print("no file " + Utf8(path) + "\n");
+          return 1;
+        }
+        Sleep(50);
+      }
     } else if (action == L"wait-exit" && left >= 1) {
       const DWORD waitMs = Number(argv[++next]);
       if (!process || WaitForSingleObject(process, waitMs) != WAIT_OBJECT_0) {

@@ -1,6 +1,6 @@
 # Quick start on a fresh Debian 12 machine (as root):
+#   make demo    the whole installation against a local update server (see README.md)
 #   make test    installs what is missing, builds both targets, runs every test
-#   make demo    runs the setup program under Wine (see README.md)
 #   make bench   builds and runs the benchmarks (bench/), which print their figures
 .PHONY: all deps build build-win32 build-win64 test demo bench clean
 
@@ -22,8 +22,9 @@ build: build-win32 build-win64
 test: build
 	ctest --preset win64
 
-# The setup program under Wine on this display; HEADLESS=1 (or no display) saves a
-# screenshot to build/demo/velto-setup.png instead. ARGS are passed on (ARGS=-U).
+# The setup program under Wine on this display, served by a local update server;
+# HEADLESS=1 (or no display) presses through the installation on a private Xvfb and saves
+# a screenshot of each stage to build/demo/screenshots. ARGS are passed on (ARGS=-U).
 demo: build-win64
 	tools/demo $(if $(HEADLESS),--headless) -- $(ARGS)
 

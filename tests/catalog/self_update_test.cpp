@@ -6,6 +6,7 @@
 #include "app/setup_state.h"
 #include "catalog/self_update.h"
 #include "catalog_test_support.h"
+#include "dialog_driver.h"
 #include "support/installers/test_installers.h"
 #include "support/test_support.h"
 
@@ -36,11 +37,13 @@ TEST(SetupCommandLine, QuotesThePathAndAddsTheUpdateSwitch) {
 // Runs the probe program, whose stand-in setup program records its command line.
 class SelfUpdateTest : public testing::Test {
  protected:
-  int RunProbe(const std::wstring& arguments) {
+  std::wstring ProbeCommand(const std::wstring& arguments) {
     RemoveTree(Record());
     RemoveTree(Record() + L".closed");
-    return int(RunAndWait(L"\"" + ProgramFolder() + L"\\self_update_probe.exe\" " + arguments,
-                          kChildTimeoutMs));
+    return L"\"" + ProgramFolder() + L"\\self_update_probe.exe\" " + arguments;
+  }
+  int RunProbe(const std::wstring& arguments) {
+    return int(RunAndWait(ProbeCommand(arguments), kChildTimeoutMs));
   }
 
   std::wstring Record() const { return folder_ / L"record.txt"; }
@@ -76,6 +79,36 @@ TEST_F(SelfUpdateTest, HandsTheMutexOverBeforeStartingTheNewProgram) {
     const std::wstring expected = L"\"" + program + L"\"" + (updateMode ? L" -U" : L"");
     EXPECT_EQ(WaitForRecord(), std::vector<std::wstring>{expected});
     EXPECT_TRUE(PathExists(Record() + L".closed")) << "started before the dialog had let go";
+  }
+}
+
+TEST_F(SelfUpdateTest, AFailedFetchShowsTheErrorAndEndsTheProgram) {
+  // Missing on the server; absent; a name that would leave the work folder.
+  for (const wchar_t* name : {L"missingsetup", L"-", L"..\\evil"}) {
+    SCOPED_TRACE(Narrow(name));
+    LaunchedProcess probe = Launch(ProbeCommand(L"selfupdate " + std::wstring(name) + L" u"));
+    ASSERT_TRUE(probe);
+    const HWND box = WaitForDialog(probe.id(), kChildTimeoutMs, L"Velto Setup - Error");
+    if (!box) probe.Kill();
+    ASSERT_TRUE(box) << "no error message box";
+    const DialogState state = ReadDialog(box);
+    std::vector<int> buttons;
+    bool text = false, icon = false;
+    for (const ControlState& control : state.controls) {
+      if (!control.visible) continue;
+      if (control.className == L"Button") buttons.push_back(control.id);
+      text = text || control.text == L"更新セットアッププログラムの取得に失敗しました";
+      icon = icon || (control.className == L"Static" && control.text.empty());
+    }
+    EXPECT_TRUE(text) << DescribeDialog(state);
+    EXPECT_TRUE(icon) << DescribeDialog(state);
+    EXPECT_EQ(buttons, std::vector<int>{IDOK}) << DescribeDialog(state);
+    ClickButton(box, IDOK);
+    EXPECT_EQ(probe.WaitForExit(kChildTimeoutMs), 0);
+    probe.Kill();
+    EXPECT_FALSE(PathExists(Record() + L".closed")) << "the dialog side was asked to let go";
+    EXPECT_FALSE(PathExists(Record())) << "a program was started";
+    EXPECT_FALSE(PathExists(QrnFolderPath() + L"\\evil.exe"));
   }
 }
 

@@ -201,11 +201,13 @@ TEST(ScanUpdateList, FailsWhenALineOutgrowsTheLineSizeInUtf8) {
 }
 
 TEST(NowStamp, NamesTheCurrentMinute) {
-  WaitForMinuteHeadroom();
-  const SYSTEMTIME now = LocalNow();
+  const SYSTEMTIME before = LocalNow();
   HeapString stamp = NowStamp();
+  const SYSTEMTIME after = LocalNow();
   ASSERT_TRUE(stamp);
-  EXPECT_EQ(Narrow(stamp.get()), StampAt(now, 0));
+  // The minute may turn between the readings.
+  EXPECT_TRUE(Narrow(stamp.get()) == StampAt(before, 0) || Narrow(stamp.get()) == StampAt(after, 0))
+      << Narrow(stamp.get());
   EXPECT_EQ(wcslen(stamp.get()), 13u);
 }
 

@@ -31,8 +31,9 @@ REGSAM RegistryAccess(REGSAM rights, bool want64BitView) {
 #else
 bool IsWow64() {
   using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  // The entry point never changes during the life of the process.
-  static const IsWow64ProcessFn isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
+  // Looked up at every call: the lookup is cheap, and a function-local static would pull
+  // the C++ runtime's guard and exception support into the program.
+  const IsWow64ProcessFn isWow64Process = reinterpret_cast<IsWow64ProcessFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "IsWow64Process")));
   if (!isWow64Process) return false;
   BOOL wow64 = FALSE;

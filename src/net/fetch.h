@@ -8,3 +8,8 @@
 // first. True when the work folder now holds localName (complete); false otherwise, also
 // when either name is null. Runs on the worker thread.
 bool FetchByName(const wchar_t* remoteName, const wchar_t* localName, bool force);
+
+// The base URL of the update server in effect: the test server's when "ServerTest"
+// (HKEY_CURRENT_USER, 64-bit view) has bit 2 set, else the production server's.
+// Static text; read afresh from the registry at every call.
+const wchar_t* UpdateServerBaseUrl();

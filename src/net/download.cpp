@@ -1,0 +1,232 @@
+#include "net/download.h"
+
+#include <algorithm>
+
+#include "app/setup_state.h"
+#include "net/proxy_settings.h"
+#include "net/resume_validator.h"
+#include "net/transfer_rules.h"
+#include "util/strings.h"
+
+namespace {
+
+constexpr wchar_t kPartialSuffix[] = L".FilePart";
+constexpr wchar_t kValidatorSuffix[] = L".FileValidator";
+constexpr wchar_t kHttpsScheme[] = L"https://";
+constexpr DWORD kTransferBufferBytes = 8192;
+
+bool StartsWithHttps(const wchar_t* url) {
+  for (int i = 0; kHttpsScheme[i] != L'\0'; ++i) {
+    if (url[i] != kHttpsScheme[i]) return false;
+  }
+  return true;
+}
+
+// A header of the answer as text into output (units long); false when absent, empty or
+// longer (output is then empty).
+bool QueryText(HINTERNET request, DWORD header, wchar_t* output, int32_t units) {
+  DWORD bytes = DWORD(units * sizeof(wchar_t));
+  ZeroMemory(output, bytes);
+  if (!HttpQueryInfoW(request, header, output, &bytes, nullptr)) {
+    output[0] = L'\0';
+    return false;
+  }
+  output[units - 1] = L'\0';
+  return output[0] != L'\0';
+}
+
+// The validator of the answer (see ChooseValidator).
+bool QueryValidator(HINTERNET request, wchar_t* output) {
+  HeapString etag = NewString(kValidatorUnits);
+  HeapString lastModified = NewString(kValidatorUnits);
+  if (!etag || !lastModified) return false;
+  QueryText(request, HTTP_QUERY_ETAG, etag.get(), kValidatorUnits);
+  QueryText(request, HTTP_QUERY_LAST_MODIFIED, lastModified.get(), kValidatorUnits);
+  return ChooseValidator(etag.get(), lastModified.get(), output);
+}
+
+bool QueryNumber(HINTERNET request, DWORD header, uint32_t* value) {
+  DWORD number = 0;
+  DWORD bytes = sizeof(number);
+  if (!HttpQueryInfoW(request, header | HTTP_QUERY_FLAG_NUMBER, &number, &bytes, nullptr)) {
+    return false;
+  }
+  *value = number;
+  return true;
+}
+
+// Sends the request, with Range (and If-Range when the partial file has a validator)
+// when a partial file exists. The header texts are released before the answer is read.
+bool SendRequest(HINTERNET request, uint32_t partialSize, const wchar_t* validatorPath) {
+  HeapString headers = NewString(kRequestHeaderUnits);
+  HeapString validator = NewString(kValidatorUnits);
+  if (!headers || !validator) return false;
+  const bool hasValidator = partialSize != 0 && LoadValidator(validatorPath, validator.get());
+  FormatResumeHeaders(partialSize, hasValidator ? validator.get() : nullptr, headers.get());
+  const DWORD length = DWORD(TextLength(headers.get()));
+  return HttpSendRequestW(request, length ? headers.get() : nullptr, length, nullptr, 0) != FALSE;
+}
+
+// Moves the complete partial file onto the destination. Its outcome is the download's:
+// a move that fails leaves the destination without the file (and the complete partial
+// file in place, so the next call finishes through a 416 without a body).
+bool CompletePartial(const wchar_t* partialPath, const wchar_t* destination,
+                     const wchar_t* validatorPath) {
+  if (!MoveFileExW(partialPath, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    return false;
+  }
+  DropValidator(validatorPath);
+  return true;
+}
+
+void DiscardPartial(const wchar_t* partialPath, const wchar_t* validatorPath) {
+  DeleteFileW(partialPath);
+  DropValidator(validatorPath);
+}
+
+// Opens the partial file without sharing, positioned where the plan writes.
+UniqueFile OpenPartialForWriting(const wchar_t* path, const BodyPlan& plan) {
+  if (plan.target == BodyTarget::kNewPartial) {
+    return UniqueFile(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
+  UniqueFile file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return file;
+  // The high part is passed (as 0) so that a start of 2 GiB or more is not taken as a
+  // negative distance.
+  LONG high = 0;
+  SetLastError(NO_ERROR);
+  if (SetFilePointer(file.get(), LONG(plan.position), &high, FILE_BEGIN) ==
+          INVALID_SET_FILE_POINTER &&
+      GetLastError() != NO_ERROR) {
+    return UniqueFile();
+  }
+  return file;
+}
+
+// Copies the body into file from position up to expectedSize through one buffer. False
+// on a stop request, the third failed read in a row, an early end or a short write;
+// every byte written stays in the file.
+bool CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t expectedSize) {
+  if (position >= expectedSize) return true;
+  LocalBlock buffer(LocalAlloc(LPTR, kTransferBufferBytes));
+  if (!buffer) return false;
+  int32_t failures = 0;
+  while (position < expectedSize) {
+    if (StopRequested()) return false;
+    const DWORD wanted = std::min<DWORD>(expectedSize - position, kTransferBufferBytes);
+    DWORD received = 0;
+    const bool readOk = InternetReadFile(request, buffer.get(), wanted, &received) != FALSE;
+    const ReadStep step = NextReadStep(readOk, received, &failures);
+    if (step == ReadStep::kRetry) continue;
+    if (step != ReadStep::kWrite) return false;
+    DWORD written = 0;
+    if (!WriteFile(file, buffer.get(), received, &written, nullptr) || written != received) {
+      return false;
+    }
+    position += written;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StopRequested() {
+  HANDLE event = gSetup.stopEvent.get();
+  if (!event || WaitForSingleObject(event, 0) != WAIT_OBJECT_0) return false;
+  // The event resets itself when a wait sees it. Setting it again lets the worker's
+  // request loop see the stop as well and end by itself rather than by force.
+  SetEvent(event);
+  return true;
+}
+
+bool CrackDownloadUrl(const wchar_t* url, UrlParts& parts) {
+  parts.components = URL_COMPONENTSW{};
+  parts.host = NewString(kUrlPartUnits);
+  parts.path = NewString(kUrlPartUnits);
+  if (!url || !parts.host || !parts.path) return false;
+  parts.components.dwStructSize = sizeof(URL_COMPONENTSW);
+  parts.components.lpszHostName = parts.host.get();
+  parts.components.dwHostNameLength = kUrlPartUnits;
+  parts.components.lpszUrlPath = parts.path.get();
+  parts.components.dwUrlPathLength = kUrlPartUnits;
+  HeapString plain;
+  if (IsHttpForced() && StartsWithHttps(url)) {
+    plain = ConcatString(L"http://", url + 8);
+    if (!plain) return false;
+  }
+  return InternetCrackUrlW(plain ? plain.get() : url, 0, 0, &parts.components) == TRUE;
+}
+
+uint32_t PartialFileSize(const wchar_t* path) {
+  UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return 0;
+  return uint32_t(GetFileSize(file.get(), nullptr));
+}
+
+bool QueryContentRange(HINTERNET request, wchar_t* text) {
+  // 128 bytes: a longer value fails the query and counts as absent.
+  return QueryText(request, HTTP_QUERY_CONTENT_RANGE, text, kContentRangeUnits);
+}
+
+bool DownloadFile(const wchar_t* url, const wchar_t* destination) {
+  HeapString partialPath = ConcatString(destination, kPartialSuffix);
+  HeapString validatorPath = ConcatString(destination, kValidatorSuffix);
+  if (!partialPath || !validatorPath) return false;
+  UrlParts parts;
+  if (!CrackDownloadUrl(url, parts)) return false;
+  DWORD flags = 0;
+  if (!RequestFlagsForScheme(parts.components.nScheme, &flags)) return false;
+
+  // Declared in this order so that they close request first, session last.
+  UniqueInternet session = OpenInternetSession();
+  if (!session) return false;
+  UniqueInternet connection(InternetConnectW(session.get(), parts.host.get(),
+                                             parts.components.nPort, nullptr, nullptr,
+                                             INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return false;
+  UniqueInternet request(HttpOpenRequestW(connection.get(), L"GET", parts.path.get(), nullptr,
+                                          nullptr, nullptr, flags, 0));
+  if (!request) return false;
+  ApplyProxyCredentials(request.get());
+
+  const uint32_t partialSize = PartialFileSize(partialPath.get());
+  const bool resuming = partialSize != 0;
+  if (!SendRequest(request.get(), partialSize, validatorPath.get())) return false;
+  uint32_t status = 0;
+  uint32_t contentLength = 0;
+  if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status) ||
+      !IsStatusAccepted(resuming, status) ||
+      !QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH, &contentLength)) {
+    return false;
+  }
+  wchar_t contentRange[kContentRangeUnits] = {};
+  const bool hasRange = resuming && QueryContentRange(request.get(), contentRange);
+  const BodyPlan plan =
+      PlanBody(resuming, status, hasRange ? contentRange : nullptr, partialSize, contentLength);
+  if (plan.target == BodyTarget::kAlreadyComplete) {
+    return CompletePartial(partialPath.get(), destination, validatorPath.get());
+  }
+  if (plan.target == BodyTarget::kDiscardPartial) {
+    DiscardPartial(partialPath.get(), validatorPath.get());
+    return false;
+  }
+
+  UniqueFile file = OpenPartialForWriting(partialPath.get(), plan);
+  if (!file) return false;
+  if (plan.target == BodyTarget::kNewPartial) {
+    // The partial file now starts from this answer, so its validator does too; without
+    // one the old validator must not outlive the bytes it described.
+    wchar_t validator[kValidatorUnits] = {};
+    if (QueryValidator(request.get(), validator)) {
+      StoreValidator(validatorPath.get(), validator);
+    } else {
+      DropValidator(validatorPath.get());
+    }
+  }
+  if (!CopyBody(request.get(), file.get(), plan.position, plan.expectedSize)) return false;
+  file.reset();
+  return CompletePartial(partialPath.get(), destination, validatorPath.get());
+}

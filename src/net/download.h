@@ -1,0 +1,42 @@
+// Resumable download of one file over HTTP or HTTPS through a partial file beside the
+// destination (destination followed by ".FilePart"), which survives failures and
+// restarts; a resume asks the server only for the bytes the partial file lacks.
+#pragma once
+
+#include <cstdint>
+
+#include "util/owners.h"
+
+// Capacity of the host name and the URL path of a cracked URL, in UTF-16 units.
+inline constexpr int32_t kUrlPartUnits = 4096;
+
+// A cracked URL: scheme number, port, host name and URL path (components points into
+// host and path).
+struct UrlParts {
+  URL_COMPONENTSW components{};
+  HeapString host;
+  HeapString path;
+};
+
+// Whether the setup's stop event exists and is signalled now (zero wait). A signal seen
+// here stays set for every later test of the same event.
+bool StopRequested();
+
+// Cracks url into parts (allocating its buffers). When IsHttpForced() and url begins
+// with "https://" (exactly so), it is cracked as "http://" followed by the rest. True
+// only when InternetCrackUrlW succeeds.
+bool CrackDownloadUrl(const wchar_t* url, UrlParts& parts);
+
+// The low 32 bits of the size of the file at path; 0 when it cannot be opened.
+uint32_t PartialFileSize(const wchar_t* path);
+
+// The answer's Content-Range value into text (64 units). False when absent, empty or
+// longer than 63 characters (text is then empty).
+bool QueryContentRange(HINTERNET request, wchar_t* text);
+
+// Downloads url to destination. True when destination now holds the complete file (the
+// partial file has been moved onto it, replacing what was there). False otherwise: the
+// partial file is kept with every byte written, except when the server's answer shows
+// that it cannot be continued (then it is deleted). destination itself is only ever
+// written by the final move. Both texts belong to the caller.
+bool DownloadFile(const wchar_t* url, const wchar_t* destination);

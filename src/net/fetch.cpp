@@ -1,0 +1,47 @@
+#include "net/fetch.h"
+
+#include <shlwapi.h>
+
+#include "build_config.h"
+#include "detect/registry.h"
+#include "net/download.h"
+#include "util/paths.h"
+#include "util/strings.h"
+
+namespace {
+
+constexpr wchar_t kSettingsKey[] = L"Software\\Qirana\\Velto3rd";
+constexpr int32_t kTestServerBit = 2;
+
+}  // namespace
+
+const wchar_t* UpdateServerBaseUrl() {
+  const int32_t serverTest = ReadRegDword(HKEY_CURRENT_USER, kSettingsKey, L"ServerTest", 0, true);
+  return (serverTest & kTestServerBit) != 0 ? kTestBaseUrl : kProductionBaseUrl;
+}
+
+bool FetchByName(const wchar_t* remoteName, const wchar_t* localName, bool force) {
+  // Both names come from update files; a name with a folder part would reach outside
+  // the work folder (and the server's folder).
+  if (!IsBareFileName(remoteName) || !IsBareFileName(localName)) return false;
+  HeapString url = ConcatString(UpdateServerBaseUrl(), remoteName);
+  HeapString downloadPath = WorkPath(remoteName, true);
+  HeapString finalPath = WorkPath(localName, true);
+  if (!url || !downloadPath || !finalPath) return false;
+
+  if (PathFileExistsW(finalPath.get())) {
+    if (!force) return true;
+    DeleteFileW(finalPath.get());
+  }
+  if (!DownloadFile(url.get(), downloadPath.get())) {
+    DeleteFileW(downloadPath.get());
+    return false;
+  }
+  if (lstrcmpiW(downloadPath.get(), finalPath.get()) == 0) return true;
+  // Only a move that happened puts the new file under the local name; a local file that
+  // could not be deleted must not pass for the fresh download. The remote name lives only
+  // between the two moves.
+  if (MoveFileW(downloadPath.get(), finalPath.get())) return true;
+  DeleteFileW(downloadPath.get());
+  return false;
+}

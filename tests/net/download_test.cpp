@@ -1,0 +1,377 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "app/setup_state.h"
+#include "net/download.h"
+#include "net/net_fixture.h"
+
+namespace {
+
+enum class PartialAfter { kMoved, kKept, kDeleted, kUntouched };
+
+class Download : public ServerTest {
+ protected:
+  std::wstring Destination() { return temp_ / NameFor(); }
+  std::wstring Partial() { return Destination() + L".FilePart"; }
+  std::wstring Validator() { return Destination() + L".FileValidator"; }
+  std::wstring Url() { return ServedUrl(TestServer::kUpdate, NameFor()); }
+  bool Run() { return DownloadFile(Url().c_str(), Destination().c_str()); }
+  std::vector<LoggedRequest> Requests(size_t count) {
+    return AwaitRequests(TestServer::kUpdate, NameFor(), count);
+  }
+};
+
+std::string RangeFrom(long long offset) { return "bytes=" + std::to_string(offset) + "-"; }
+
+TEST_F(Download, FreshDownloadReplacesTheDestinationAndLeavesNothingBehind) {
+  const std::string body = RandomBytes(300000, 1);
+  Publish(TestServer::kUpdate, NameFor(), body);
+  WriteFileBytes(Destination(), "an older copy");
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(body));
+  EXPECT_FALSE(PathExists(Partial()));
+  EXPECT_FALSE(PathExists(Validator()));
+  const auto requests = Requests(1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].range, "");
+  EXPECT_EQ(requests[0].status, 200);
+}
+
+TEST_F(Download, EmptyFileGivesAnEmptyDestination) {
+  Publish(TestServer::kUpdate, NameFor(), "");
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(FileSizeOf(Destination()), 0);
+  EXPECT_FALSE(PathExists(Partial()));
+}
+
+TEST_F(Download, EveryAnswerToAResumeOrAFreshRequest) {
+  const std::string body = RandomBytes(50000, 2);
+  const std::string prefix = body.substr(0, 20000);
+  const std::string overlapSpoiled = prefix.substr(0, 19500) + std::string(500, 'x');
+  const std::string junk = RandomBytes(20000, 99);
+  struct Row {
+    const char* name;
+    const char* fault;
+    std::string partial;  // empty: fresh mode
+    bool result;
+    PartialAfter after;
+    int status;
+  };
+  const Row rows[] = {
+      {"206 from the partial size", "", prefix, true, PartialAfter::kMoved, 206},
+      {"206 before the partial end overwrites the overlap", "start-beyond=-500", overlapSpoiled,
+       true, PartialAfter::kMoved, 206},
+      {"Range ignored: 200 rewrites from 0", "ignore-range", junk, true, PartialAfter::kMoved, 200},
+      {"416 with the partial size completes without a body", "", body, true, PartialAfter::kMoved, 416},
+      {"206 beyond the partial size", "start-beyond=10", prefix, false, PartialAfter::kDeleted, 206},
+      {"416 with another total", "unsatisfiable=49999", prefix, false, PartialAfter::kDeleted, 416},
+      {"416 without Content-Range", "unsatisfiable=none", prefix, false, PartialAfter::kDeleted, 416},
+      {"partial longer than the file", "", RandomBytes(60000, 5), false, PartialAfter::kDeleted, 416},
+      {"206 without Content-Range", "partial-without-range", prefix, false, PartialAfter::kDeleted, 206},
+      {"500", "status=500", prefix, false, PartialAfter::kUntouched, 500},
+      {"404", "status=404", prefix, false, PartialAfter::kUntouched, 404},
+      {"301 is not followed", "redirect=301", prefix, false, PartialAfter::kUntouched, 301},
+      {"302 is not followed", "redirect=302", prefix, false, PartialAfter::kUntouched, 302},
+      {"chunked without Content-Length", "chunked", prefix, false, PartialAfter::kUntouched, 206},
+      {"no Content-Length", "no-length", prefix, false, PartialAfter::kUntouched, 206},
+      {"body ends early", "close-after=1000", prefix, false, PartialAfter::kKept, 206},
+      {"fresh: 206", "status=206", "", false, PartialAfter::kUntouched, 206},
+      {"fresh: 416", "status=416", "", false, PartialAfter::kUntouched, 416},
+      {"fresh: chunked", "chunked", "", false, PartialAfter::kUntouched, 200},
+      {"fresh: 302", "redirect=302", "", false, PartialAfter::kUntouched, 302},
+      {"fresh: body ends early", "close-after=1000", "", false, PartialAfter::kKept, 200},
+  };
+  Publish(TestServer::kUpdate, NameFor(), body);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RemoveTree(Destination());
+    RemoveTree(Partial());
+    if (!row.partial.empty()) WriteFileBytes(Partial(), row.partial);
+    SetFault(NameFor(), row.fault);
+    ClearRequestLog(TestServer::kUpdate);
+
+    EXPECT_EQ(Run(), row.result);
+    const auto requests = Requests(1);
+    ASSERT_EQ(requests.size(), 1u) << "one request, no redirect followed";
+    EXPECT_EQ(requests[0].range, row.partial.empty() ? "" : RangeFrom(row.partial.size()));
+    EXPECT_EQ(requests[0].ifRange, "");
+    EXPECT_EQ(requests[0].status, row.status);
+    switch (row.after) {
+      case PartialAfter::kMoved:
+        EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(body));
+        EXPECT_FALSE(PathExists(Partial()));
+        break;
+      case PartialAfter::kKept:
+        EXPECT_EQ(ReadFileBytes(Partial()), body.substr(0, row.partial.size() + 1000));
+        break;
+      case PartialAfter::kDeleted:
+        EXPECT_FALSE(PathExists(Partial()));
+        break;
+      case PartialAfter::kUntouched:
+        EXPECT_EQ(PathExists(Partial()), !row.partial.empty());
+        if (!row.partial.empty()) {
+          EXPECT_EQ(ReadFileBytes(Partial()), row.partial);
+        }
+        break;
+    }
+    if (row.after != PartialAfter::kMoved) {
+      EXPECT_FALSE(PathExists(Destination()));
+      // The call after that goes on (or starts afresh) and completes.
+      ClearFault(NameFor());
+      EXPECT_TRUE(Run());
+      EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(body));
+      Requests(2);  // its log line, before the next row empties the log
+    }
+  }
+}
+
+TEST_F(Download, ReplacedFileIsFetchedWholeThroughIfRange) {
+  const std::wstring name = NameFor();
+  const std::string first = RandomBytes(200000, 3);
+  const std::string second = RandomBytes(200000, 4);  // same size, other bytes
+  Publish(TestServer::kUpdate, name, first);
+  SetFault(name, "close-after=70000\ntimes=1");
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(FileSizeOf(Partial()), 70000);
+  const std::string validator = ReadFileBytes(Validator());
+  ASSERT_FALSE(validator.empty()) << "the validator of the answer that began the partial file";
+
+  Publish(TestServer::kUpdate, name, second);
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(second));
+  EXPECT_FALSE(PathExists(Validator()));
+  auto requests = Requests(2);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].range, RangeFrom(70000));
+  EXPECT_EQ(requests[1].ifRange, validator);
+  EXPECT_EQ(requests[1].status, 200);
+
+  // Unchanged on the server: the same validator gets the rest only.
+  RemoveTree(Destination());
+  ClearRequestLog(TestServer::kUpdate);
+  SetFault(name, "close-after=50000\ntimes=1");
+  EXPECT_FALSE(Run());
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(second));
+  requests = Requests(2);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_NE(requests[1].ifRange, "");
+  EXPECT_EQ(requests[1].status, 206);
+  EXPECT_EQ(requests[1].bodyBytes, 150000);
+
+  // A validator file that could smuggle a header line is not sent.
+  RemoveTree(Destination());
+  ClearRequestLog(TestServer::kUpdate);
+  WriteFileBytes(Partial(), second.substr(0, 1000));
+  WriteFileBytes(Validator(), "\"x\"\r\nX-Injected: 1");
+  ASSERT_TRUE(Run());
+  requests = Requests(1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].ifRange, "");
+  EXPECT_EQ(requests[0].status, 206);
+  EXPECT_FALSE(PathExists(Validator()));
+}
+
+TEST_F(Download, ValidatorLeavesWithTheDiscardedPartialFile) {
+  Publish(TestServer::kUpdate, NameFor(), RandomBytes(30000, 10));
+  SetFault(NameFor(), "close-after=5000\ntimes=1");
+  EXPECT_FALSE(Run());
+  ASSERT_TRUE(PathExists(Validator()));
+  SetFault(NameFor(), "unsatisfiable=none\ntimes=1");
+  EXPECT_FALSE(Run());
+  EXPECT_FALSE(PathExists(Partial()));
+  EXPECT_FALSE(PathExists(Validator()));
+}
+
+TEST_F(Download, FailedFinalMoveIsAFailureAndTheNextCallFinishes) {
+  const std::string body = RandomBytes(40000, 11);
+  Publish(TestServer::kUpdate, NameFor(), body);
+  // A folder in the destination's place: the move cannot replace it.
+  ASSERT_TRUE(CreateDirectoryW(Destination().c_str(), nullptr));
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(ReadFileBytes(Partial()), body);
+  EXPECT_FALSE(Run()) << "416 completion with the folder still there";
+  EXPECT_EQ(ReadFileBytes(Partial()), body);
+
+  RemoveDirectoryW(Destination().c_str());
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(body));
+  const auto requests = Requests(3);
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[2].status, 416);
+  EXPECT_EQ(requests[2].bodyBytes, 0);
+}
+
+TEST_F(Download, PartialFileOf2GiBIsAskedForFromAnUnsignedOffset) {
+  Publish(TestServer::kUpdate, NameFor(), RandomBytes(1000, 12));
+  MakeSparseFile(Partial(), 0x80000000LL + 5);
+  EXPECT_EQ(PartialFileSize(Partial().c_str()), 0x80000005u);
+  EXPECT_FALSE(Run());
+  const auto requests = Requests(1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].range, "bytes=2147483653-");
+  EXPECT_EQ(requests[0].status, 416);
+  EXPECT_FALSE(PathExists(Partial()));
+}
+
+TEST_F(Download, PartialFileSizeIsTheLow32Bits) {
+  EXPECT_EQ(PartialFileSize(Partial().c_str()), 0u);
+  WriteFileBytes(Partial(), "12345");
+  EXPECT_EQ(PartialFileSize(Partial().c_str()), 5u);
+  MakeSparseFile(Partial(), 0x100000007LL);
+  EXPECT_EQ(PartialFileSize(Partial().c_str()), 7u);
+  RemoveTree(Partial());
+}
+
+TEST_F(Download, DropsAtRandomOffsetsResumeWithOnlyTheMissingBytes) {
+  const size_t size = 1 << 20;
+  const std::string body = RandomBytes(size, 6);
+  Publish(TestServer::kUpdate, NameFor(), body);
+  std::mt19937 random(7);
+  int drops = 0;
+  bool done = false;
+  for (int attempt = 0; attempt < 80 && !done; ++attempt) {
+    const long long before = std::max(0LL, FileSizeOf(Partial()));
+    if (drops < 24) {
+      // At most 1/32 of the file per round, so that 24 drops fit before its end.
+      std::uniform_int_distribution<long long> cut(1, size / 32);
+      // Half of them end the connection cleanly, half reset it.
+      SetFault(NameFor(), std::string(attempt % 2 ? "reset-after=" : "close-after=") +
+                              std::to_string(cut(random)) + "\ntimes=1");
+    }
+    ClearRequestLog(TestServer::kUpdate);
+    done = Run();
+    const auto requests = Requests(1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].range, before ? RangeFrom(before) : "") << "attempt " << attempt;
+    EXPECT_LE(requests[0].bodyBytes, (long long)size - before);
+    if (!done) {
+      ++drops;
+      const std::string kept = ReadFileBytes(Partial());
+      ASSERT_GE((long long)kept.size(), before);
+      ASSERT_EQ(kept, body.substr(0, kept.size())) << "attempt " << attempt;
+    }
+  }
+  ASSERT_TRUE(done);
+  EXPECT_GE(drops, 20);
+  EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(body));
+}
+
+struct BackgroundDownload {
+  std::wstring url;
+  std::wstring destination;
+  bool result = true;
+};
+
+DWORD WINAPI RunDownload(void* context) {
+  auto* download = static_cast<BackgroundDownload*>(context);
+  download->result = DownloadFile(download->url.c_str(), download->destination.c_str());
+  return 0;
+}
+
+TEST_F(Download, StopDuringASlowBodyKeepsEveryByteAndTheNextCallResumes) {
+  const std::string body = RandomBytes(400000, 8);
+  Publish(TestServer::kUpdate, NameFor(), body);
+  SetFault(NameFor(), "trickle=4096:40");
+  // Auto-reset, as the program creates it.
+  gSetup.stopEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  BackgroundDownload download{Url(), Destination()};
+  UniqueHandle thread(CreateThread(nullptr, 0, RunDownload, &download, 0, nullptr));
+  ASSERT_TRUE(thread);
+  const ULONGLONG deadline = GetTickCount64() + 20000;
+  while (FileSizeOf(Partial()) < 40000 && GetTickCount64() < deadline) Sleep(20);
+  ASSERT_GE(FileSizeOf(Partial()), 40000);
+  const ULONGLONG stopped = GetTickCount64();
+  SetEvent(gSetup.stopEvent.get());
+  ASSERT_EQ(WaitForSingleObject(thread.get(), 20000), WAIT_OBJECT_0);
+  EXPECT_LT(GetTickCount64() - stopped, 2000u) << "the stop must take effect at the next read";
+  EXPECT_FALSE(download.result);
+  const std::string kept = ReadFileBytes(Partial());
+  EXPECT_GE(kept.size(), 40000u);
+  EXPECT_LT(kept.size(), body.size());
+  EXPECT_EQ(kept, body.substr(0, kept.size()));
+  EXPECT_TRUE(StopRequested()) << "the signal stays for the worker's own test";
+  Requests(1);  // the stopped answer's line, logged once the server notices
+
+  // Still set: the next call stops before its first read and changes nothing.
+  ClearRequestLog(TestServer::kUpdate);
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(ReadFileBytes(Partial()), kept);
+
+  ResetEvent(gSetup.stopEvent.get());
+  EXPECT_FALSE(StopRequested());
+  ClearFault(NameFor());
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(body));
+  // The stopped answers are logged when the server stops sending, possibly late; every
+  // request since the stop asked for the rest only.
+  // Both answers since then, the stopped one included, so that no line comes late into
+  // another test's log.
+  const auto requests = Requests(2);
+  EXPECT_EQ(requests.size(), 2u);
+  for (const LoggedRequest& request : requests) EXPECT_EQ(request.range, RangeFrom(kept.size()));
+}
+
+TEST_F(Download, StopRequestedIsFalseWithoutAnEvent) {
+  gSetup.stopEvent.reset();
+  EXPECT_FALSE(StopRequested());
+}
+
+TEST_F(Download, UnusableUrlsFailBeforeTouchingThePartialFile) {
+  WriteFileBytes(Partial(), "kept as it was");
+  const std::wstring refused = L"http://127.0.0.1:1/updater/" + NameFor();
+  const std::wstring urls[] = {L"ftp://127.0.0.1/updater/x", L"file:///C:/x", L"not a url",
+                               L"", refused};
+  for (const std::wstring& url : urls) {
+    EXPECT_FALSE(DownloadFile(url.c_str(), Destination().c_str())) << Narrow(url);
+    EXPECT_EQ(ReadFileBytes(Partial()), "kept as it was") << Narrow(url);
+    EXPECT_FALSE(PathExists(Destination()));
+  }
+}
+
+TEST_F(Download, HttpsIsFetchedAsHttpOnlyWhenForcedAndWrittenInLowerCase) {
+  struct Row { const wchar_t* url; bool forced; INTERNET_SCHEME scheme; INTERNET_PORT port; };
+  const Row rows[] = {
+      {L"https://updates.velto.example/updater/a.upd", true, INTERNET_SCHEME_HTTP, 80},
+      {L"https://updates.velto.example:8443/updater/a.upd", true, INTERNET_SCHEME_HTTP, 8443},
+      {L"HTTPS://updates.velto.example/updater/a.upd", true, INTERNET_SCHEME_HTTPS, 443},
+      {L"Https://updates.velto.example/updater/a.upd", true, INTERNET_SCHEME_HTTPS, 443},
+      {L"https://updates.velto.example/updater/a.upd", false, INTERNET_SCHEME_HTTPS, 443},
+      {L"http://updates.velto.example/updater/a.upd", true, INTERNET_SCHEME_HTTP, 80},
+  };
+  for (const Row& row : rows) {
+    ProxyIni settings;
+    settings.protocolType = row.forced ? 1 : 0;
+    WriteProxyIni(settings);
+    UrlParts parts;
+    ASSERT_TRUE(CrackDownloadUrl(row.url, parts)) << Narrow(row.url);
+    EXPECT_EQ(parts.components.nScheme, row.scheme) << Narrow(row.url);
+    EXPECT_EQ(parts.components.nPort, row.port) << Narrow(row.url);
+    EXPECT_EQ(std::wstring(parts.host.get()), L"updates.velto.example");
+    EXPECT_EQ(std::wstring(parts.path.get()), L"/updater/a.upd");
+  }
+
+  // Through the update server as a proxy: the rewritten URL arrives as plain HTTP; the
+  // upper-case one stays HTTPS and asks for a tunnel, which this server refuses.
+  const std::string body = RandomBytes(5000, 13);
+  Publish(TestServer::kUpdate, NameFor(), body);
+  RouteThroughUpdateServer();
+  ClearRequestLog(TestServer::kUpdate);
+  const std::wstring tail = L"updates.velto.example/updater/" + NameFor();
+  ASSERT_TRUE(DownloadFile((L"https://" + tail).c_str(), Destination().c_str()));
+  EXPECT_EQ(ReadFileBytes(Destination()), body);
+  EXPECT_FALSE(DownloadFile((L"HTTPS://" + tail).c_str(), (temp_ / L"upper").c_str()));
+  const auto log = AwaitRequests(TestServer::kUpdate, L"", 2);
+  ASSERT_EQ(log.size(), 2u);
+  // Lines come in the order the answers ended.
+  const bool connectFirst = log[0].method == "CONNECT";
+  const LoggedRequest& plain = log[connectFirst ? 1 : 0];
+  // Wine names the default port in the absolute URI it sends to a proxy.
+  EXPECT_EQ(plain.target, "http://updates.velto.example:80/updater/" + Narrow(NameFor()));
+  EXPECT_EQ(plain.host, "updates.velto.example");
+  EXPECT_EQ(log[connectFirst ? 0 : 1].method, "CONNECT");
+}
+
+}  // namespace

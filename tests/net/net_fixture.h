@@ -1,0 +1,36 @@
+// Shared pieces of the download tests: random payloads, SHA-256, file sizes, and a test
+// base that publishes files on a test server and cleans up after itself.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/servers/proxy_ini.h"
+#include "support/servers/test_servers.h"
+#include "support/test_support.h"
+
+std::string RandomBytes(size_t count, unsigned seed);
+std::string Sha256Hex(const std::string& bytes);
+// Size of a file without opening it (the download holds its partial file unshared);
+// -1 when absent.
+long long FileSizeOf(const std::wstring& path);
+// Creates (or extends) a file to size bytes without writing them (a sparse file).
+void MakeSparseFile(const std::wstring& path, long long size);
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Publishes bytes on the server under name (removed again after the test).
+  void Publish(TestServer server, const std::wstring& name, const std::string& bytes);
+  // A name for this test's file: the test's own name and the extension.
+  std::wstring NameFor(const wchar_t* extension = L".upd") const;
+
+  TempFolder temp_;
+
+ private:
+  std::vector<std::pair<TestServer, std::wstring>> published_;
+};

@@ -1,0 +1,338 @@
+#!/usr/bin/env python3
+"""A scriptable update server for tests (Python standard library only).
+
+Serves the files of --root below "/updater/" on 127.0.0.1, on a port the system picks
+and publishes in --port-file. Answers as a static server with ranges does: 200 with
+Content-Length; 206 with "bytes start-end/total"; 416 with "bytes */total"; If-Range
+honoured (a strong ETag or the exact Last-Modified text, otherwise the whole file).
+
+It also acts as a forward proxy for absolute-URI requests ("GET http://host/updater/x"),
+serving them from the same folder (or from --vhost HOST=DIR), so that the program's
+built-in https:// base URLs reach it through a proxy settings file that forces plain
+HTTP. The request log names the host that was asked.
+
+Per-file fault switches live in a sidecar file NAME.fault beside the served file, one
+switch per line ("key" or "key=value", "#" starts a comment), read at every request:
+  close-after=N          send N body bytes, then close the connection
+  reset-after=N          send N body bytes, then reset the connection (RST)
+  ignore-range           answer every request 200 with the whole file
+  chunked                chunked body without Content-Length
+  no-length              no Content-Length; the body ends when the connection closes
+  redirect=301|302       redirect to /moved/NAME
+  status=CODE            answer CODE with a short body (500, 404, 403, ...)
+  unsatisfiable=none|T   answer every Range request 416, without Content-Range or with
+                         "bytes */T"
+  start-beyond=K         a 206 that starts K bytes after the requested offset (before
+                         it when K is negative)
+  partial-without-range  a 206 without Content-Range
+  trickle=BYTES:MS       send the body in pieces of BYTES, pausing MS before each
+  stall=N:MS             after N body bytes, pause MS (several lines allowed)
+  times=K                the switches hold for the next K requests of the file; then
+                         the sidecar file is deleted
+Sidecar files are never served.
+
+Request log (--log), one line per request when it has ended, fields separated by tabs,
+"-" for an absent value:
+  method  target  host  range  if-range  status  body-bytes
+target is the request target as sent (absolute in proxy mode); host is the host name
+(lower case, without port) of the absolute URI, else of the Host header.
+"""
+
+import argparse
+import email.utils
+import http.server
+import os
+import socket
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+
+PREFIX = "/updater/"
+
+
+def parse_faults(path):
+    """The switches of a sidecar file as a dict (stalls as a list), or {}."""
+    try:
+        with open(path, encoding="utf-8") as sidecar:
+            lines = sidecar.read().splitlines()
+    except OSError:
+        return {}
+    faults = {"stall": []}
+    for line in lines:
+        line = line.split("#", 1)[0].strip()
+        if not line:
+            continue
+        key, _, value = line.partition("=")
+        key, value = key.strip(), value.strip()
+        if key == "stall":
+            after, _, pause = value.partition(":")
+            faults["stall"].append((int(after), int(pause)))
+        else:
+            faults[key] = value
+    return faults
+
+
+def parse_range(header, size):
+    """(first, last) of a single "bytes=" range, "unsatisfiable", or None to ignore it."""
+    if not header or not header.startswith("bytes="):
+        return None
+    wanted = header[6:].split(",", 1)[0].strip()
+    first, dash, last = wanted.partition("-")
+    if not dash:
+        return None
+    try:
+        if first == "":
+            count = int(last)
+            if count == 0:
+                return "unsatisfiable"
+            return (max(0, size - count), size - 1)
+        start = int(first)
+        end = int(last) if last else size - 1
+    except ValueError:
+        return None
+    if start >= size:
+        return "unsatisfiable"
+    if end < start:
+        return None
+    return (start, min(end, size - 1))
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "VeltoTestUpdateServer/1"
+
+    def log_message(self, format, *args):  # the request log replaces stderr chatter
+        pass
+
+    # One log line per request; sent counts the body bytes that reached the socket.
+    def record(self, status, sent):
+        def field(value):
+            return value if value else "-"
+        line = "\t".join([
+            field(self.command), field(self.path), field(self.target_host),
+            field(self.headers.get("Range")), field(self.headers.get("If-Range")),
+            str(status), str(sent)]) + "\n"
+        with self.server.log_lock:
+            with open(self.server.log_path, "a", encoding="utf-8") as log:
+                log.write(line)
+
+    def do_CONNECT(self):
+        self.target_host = self.path
+        self.respond_simple(405, "tunnels are not offered")
+
+    def do_HEAD(self):
+        self.do_GET(head=True)
+
+    def do_GET(self, head=False):
+        self.target_host = self.headers.get("Host", "").rsplit(":", 1)[0].lower()
+        path = self.path
+        if path.startswith("http://") or path.startswith("https://"):
+            parsed = urllib.parse.urlsplit(path)
+            self.target_host = (parsed.hostname or "").lower()
+            path = parsed.path
+        if not path.startswith(PREFIX):
+            return self.respond_simple(404, "not below /updater/")
+        relative = urllib.parse.unquote(path[len(PREFIX):])
+        root = self.server.vhosts.get(self.target_host, self.server.root)
+        parts = [p for p in relative.split("/") if p]
+        if not parts or any(p in (".", "..") or "\\" in p for p in parts) or \
+                relative.endswith(".fault"):
+            return self.respond_simple(404, "no such file")
+        file_path = os.path.join(root, *parts)
+        if not os.path.isfile(file_path):
+            return self.respond_simple(404, "no such file")
+        faults = self.take_faults(file_path + ".fault")
+        self.serve_file(file_path, faults, head)
+
+    def take_faults(self, sidecar):
+        with self.server.fault_lock:
+            faults = parse_faults(sidecar)
+            if "times" in faults:
+                left = int(faults["times"]) - 1
+                try:
+                    if left <= 0:
+                        os.remove(sidecar)
+                    else:
+                        with open(sidecar, encoding="utf-8") as f:
+                            lines = [l for l in f.read().splitlines()
+                                     if not l.strip().startswith("times")]
+                        with open(sidecar, "w", encoding="utf-8") as f:
+                            f.write("\n".join(lines + ["times=%d" % left]) + "\n")
+                except OSError:
+                    pass
+            return faults
+
+    def respond_simple(self, status, text, extra=()):
+        body = (text + "\n").encode()
+        self.send_response(status)
+        for name, value in extra:
+            self.send_header(name, value)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        sent = 0
+        if self.command != "HEAD":
+            self.wfile.write(body)
+            sent = len(body)
+        self.record(status, sent)
+
+    def serve_file(self, file_path, faults, head):
+        stat = os.stat(file_path)
+        size = stat.st_size
+        etag = '"%x-%x-%x"' % (stat.st_mtime_ns, size, stat.st_ino)
+        last_modified = email.utils.formatdate(stat.st_mtime, usegmt=True)
+        validators = [("ETag", etag), ("Last-Modified", last_modified)]
+
+        if "status" in faults:
+            return self.respond_simple(int(faults["status"]), "fault switch")
+        if "redirect" in faults:
+            location = "/moved/" + os.path.basename(file_path)
+            return self.respond_simple(int(faults["redirect"]), "moved",
+                                       [("Location", location)])
+
+        requested = None
+        if "ignore-range" not in faults:
+            requested = parse_range(self.headers.get("Range"), size)
+            if_range = self.headers.get("If-Range")
+            if requested is not None and if_range is not None and \
+                    if_range not in (etag, last_modified):
+                requested = None
+        if requested is not None and "unsatisfiable" in faults:
+            requested = "unsatisfiable"
+
+        if requested == "unsatisfiable":
+            total = faults.get("unsatisfiable", str(size))
+            extra = [] if total == "none" else [("Content-Range", "bytes */%s" % total)]
+            self.send_response(416)
+            for name, value in extra + validators:
+                self.send_header(name, value)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return self.record(416, 0)
+
+        if requested is None:
+            status, first, last = 200, 0, size - 1
+        else:
+            status, (first, last) = 206, requested
+            first = max(0, min(first + int(faults.get("start-beyond", "0")), size))
+        length = max(0, last - first + 1)
+
+        self.send_response(status)
+        for name, value in validators:
+            self.send_header(name, value)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Accept-Ranges", "bytes")
+        if status == 206 and "partial-without-range" not in faults:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, size))
+        chunked = "chunked" in faults
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        elif "no-length" in faults:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(length))
+        self.end_headers()
+        if head:
+            return self.record(status, 0)
+
+        sent = 0
+        try:
+            sent = self.send_body(file_path, first, length, faults, chunked)
+        except (BrokenPipeError, ConnectionResetError) as error:
+            sent = getattr(error, "sent", sent)
+            self.close_connection = True
+        self.record(status, sent)
+
+    def send_body(self, file_path, first, length, faults, chunked):
+        cut = None
+        for key in ("close-after", "reset-after"):
+            if key in faults:
+                cut = (key, int(faults[key]))
+        piece, pause = 65536, 0
+        if "trickle" in faults:
+            count, _, ms = faults["trickle"].partition(":")
+            piece, pause = max(1, int(count)), int(ms or "0") / 1000.0
+        stalls = sorted(faults.get("stall", []))
+        limit = length if cut is None else min(length, cut[1])
+        sent = 0
+        with open(file_path, "rb") as source:
+            source.seek(first)
+            while sent < limit:
+                if stalls and sent >= stalls[0][0]:
+                    time.sleep(stalls.pop(0)[1] / 1000.0)
+                    continue
+                step = min(piece, limit - sent)
+                if stalls:
+                    step = min(step, stalls[0][0] - sent)
+                if pause:
+                    time.sleep(pause)
+                data = source.read(step)
+                if not data:
+                    break
+                try:
+                    if chunked:
+                        self.wfile.write(b"%x\r\n%s\r\n" % (len(data), data))
+                    else:
+                        self.wfile.write(data)
+                except (BrokenPipeError, ConnectionResetError) as error:
+                    error.sent = sent
+                    raise
+                sent += len(data)
+        if cut is not None:
+            self.cut_connection(cut[0] == "reset-after")
+        elif chunked:
+            self.wfile.write(b"0\r\n\r\n")
+        return sent
+
+    def cut_connection(self, reset):
+        self.close_connection = True
+        if reset:
+            # Linger 0 makes close() send RST instead of FIN.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.connection.close()
+        else:
+            self.connection.shutdown(socket.SHUT_RDWR)
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = False
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--root", required=True, help="folder served below /updater/")
+    parser.add_argument("--port-file", required=True, help="receives the listening port")
+    parser.add_argument("--log", required=True, help="request log (appended)")
+    parser.add_argument("--vhost", action="append", default=[], metavar="HOST=DIR",
+                        help="serve requests for HOST from DIR instead of --root")
+    args = parser.parse_args()
+
+    server = Server(("127.0.0.1", 0), Handler)
+    server.root = os.path.abspath(args.root)
+    server.vhosts = {}
+    for entry in args.vhost:
+        host, _, folder = entry.partition("=")
+        server.vhosts[host.lower()] = os.path.abspath(folder)
+    server.log_path = args.log
+    server.log_lock = threading.Lock()
+    server.fault_lock = threading.Lock()
+    open(args.log, "a").close()
+    # Written whole and renamed, so a reader never sees a half-written port.
+    temporary = args.port_file + ".tmp"
+    with open(temporary, "w") as port_file:
+        port_file.write("%d\n" % server.server_address[1])
+    os.replace(temporary, args.port_file)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr int kLists = 2000;
+constexpr int kLists = 1500;
 const std::string kMark = "\xEF\xBB\xBF";
 const std::string kPriorInfo = kMark + "0,1,,,,Prior\r\n";
 const char* const kLineEnds[] = {"\r\n", "\n", "\r", "\n\r", "\r\r\n"};
@@ -32,7 +32,7 @@ class ListGenerator {
 
   std::string List() {
     std::string list = Chance(2) ? kMark : "";
-    const int lines = Pick(24);
+    const int lines = Pick(16);
     for (int i = 0; i < lines; ++i) {
       list += Line();
       list += kLineEnds[Pick(std::size(kLineEnds))];

@@ -178,9 +178,10 @@ TEST(ScanUpdateList, KeepsTheEarlierInformationWhenItCannotBeReplaced) {
   const std::wstring info = folder / L"vtupdaterinfo.upi";
   WriteFileBytes(list, "0,1\r\n1,p\r\n");
   WriteFileBytes(info, kPriorInfo);
-  // Held open without delete sharing, as a reader elsewhere would hold it.
-  HANDLE held = CreateFileW(info.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Held open with delete sharing, as a scanner or indexer holds files: deleting it
+  // would succeed while a rename onto its name fails, so a delete-then-rename loses it.
+  HANDLE held = CreateFileW(info.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const ScanOutcome outcome =
       ScanUpdateList(list.c_str(), L"20270101_0000", temp.c_str(), info.c_str(), nullptr);

@@ -18,25 +18,6 @@ constexpr wchar_t kMutexName[] = L"Local\\VeltoCatalogTestInstance";
 constexpr DWORD kChildTimeoutMs = 30000;
 const std::string kMark = "\xEF\xBB\xBF";
 
-TEST(SetupCommandLine, QuotesThePathAndAddsTheUpdateSwitch) {
-  const struct {
-    const wchar_t* path;
-    bool updateMode;
-    const wchar_t* commandLine;
-  } cases[] = {
-      {L"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe", false, L"\"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe\""},
-      {L"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe", true, L"\"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe\" -U"},
-      {L"C:\\users\\a b\\QRN\\VeltoUpdater\\s 5.exe", true, L"\"C:\\users\\a b\\QRN\\VeltoUpdater\\s 5.exe\" -U"},
-      {L"", true, L"\"\" -U"},
-  };
-  for (const auto& c : cases) {
-    HeapString commandLine = SetupCommandLine(c.path, c.updateMode);
-    ASSERT_TRUE(commandLine);
-    EXPECT_STREQ(commandLine.get(), c.commandLine);
-  }
-  EXPECT_FALSE(SetupCommandLine(nullptr, true));
-}
-
 // Runs the probe program, whose stand-in setup program records its command line. The
 // update server is reached through a proxy settings file, as the fetch tests do.
 class SelfUpdateTest : public testing::Test {

@@ -255,14 +255,4 @@ TEST(NowStamp, NamesTheCurrentMinute) {
   EXPECT_EQ(wcslen(stamp.get()), 13u);
 }
 
-TEST(IsStampInEffect, ComparesStampsInTimeOrderAndTakesAbsentAsInEffect) {
-  EXPECT_TRUE(IsStampInEffect(nullptr, L"20261207_2205"));
-  EXPECT_TRUE(IsStampInEffect(L"", L"20261207_2205"));
-  EXPECT_TRUE(IsStampInEffect(L"20261207_2205", L"20261207_2205"));
-  EXPECT_TRUE(IsStampInEffect(L"20261207_2159", L"20261207_2205"));
-  EXPECT_TRUE(IsStampInEffect(L"20251231_2359", L"20260101_0000"));
-  EXPECT_FALSE(IsStampInEffect(L"20261207_2206", L"20261207_2205"));
-  EXPECT_FALSE(IsStampInEffect(L"20270101_0000", L"20261231_2359"));
-}
-
 }  // namespace

@@ -9,7 +9,7 @@
 namespace {
 
 [[noreturn]] void RefuseSecondInstance() {
-  MessageBoxW(nullptr, L"セットアッププログラムは既に起動しています", L"Velto Setup - Error",
+  MessageBoxW(nullptr, L"セットアッププログラムは既に起動しています", kErrorTitle,
               MB_ICONERROR | MB_OK);
   ExitProcess(0);
 }

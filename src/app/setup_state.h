@@ -39,6 +39,8 @@ inline constexpr UpdatePhase kPhaseAwaitingMutex = -6;
 inline constexpr int32_t kSetupRevision = 4;
 // The short product name until the update information names another one.
 inline constexpr wchar_t kBuiltInShortName[] = L"Velto";
+// Title of the program's two error message boxes.
+inline constexpr wchar_t kErrorTitle[] = L"Velto Setup - Error";
 
 // Installer names of the prerequisites: on the update server / in the work folder.
 inline constexpr wchar_t kDotNetRemoteName[] = L"ndp461.upd";

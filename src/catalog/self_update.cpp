@@ -14,7 +14,6 @@ namespace {
 
 constexpr int32_t kCommandLineExtraUnits = 16;
 constexpr DWORD kHandOverPollMs = 100;
-constexpr wchar_t kErrorTitle[] = L"Velto Setup - Error";
 constexpr wchar_t kSetupFetchFailedText[] = L"更新セットアッププログラムの取得に失敗しました";
 
 }  // namespace

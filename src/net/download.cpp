@@ -135,8 +135,8 @@ bool CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t expect
 bool StopRequested() {
   HANDLE event = gSetup.stopEvent.get();
   if (!event || WaitForSingleObject(event, 0) != WAIT_OBJECT_0) return false;
-  // The event resets itself when a wait sees it. Setting it again lets the worker's
-  // request loop see the stop as well and end by itself rather than by force.
+  // Should the event reset itself when a wait sees it, setting it again lets the
+  // worker's request loop see the stop as well and end by itself rather than by force.
   SetEvent(event);
   return true;
 }

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "app/setup_state.h"
+#include "catalog/update_list.h"
 #include "util/paths.h"
 #include "util/process.h"
 #include "util/strings.h"
@@ -10,7 +11,6 @@
 namespace {
 
 constexpr wchar_t kPieceSuffix[] = L".upi";
-constexpr wchar_t kUpdateInformationName[] = L"vtupdaterinfo.upi";
 // Room for the two pairs of quotes, the switch with its spaces and the terminator.
 constexpr int32_t kCommandLineExtraUnits = 16;
 
@@ -42,8 +42,8 @@ bool StartProductInstaller() {
   const bool fromAssets = gSetup.localAssetsMode.load(std::memory_order_relaxed);
   HeapString installer = fromAssets ? AssetsPath(piece.get()) : WorkPath(piece.get(), true);
   if (!installer || !PathFileExistsW(installer.get())) return false;
-  HeapString information = fromAssets ? AssetsPath(kUpdateInformationName)
-                                      : WorkPath(kUpdateInformationName, true);
+  HeapString information = fromAssets ? AssetsPath(kUpdateInfoName)
+                                      : WorkPath(kUpdateInfoName, true);
   // Started without its argument the installer would not know what to install.
   if (!information) return false;
   HeapString commandLine =

@@ -212,7 +212,9 @@ void SetTitles(HWND dialog) {
   HeapString text = NewString(kTitleUnits);
   if (!text) return;
   const bool updateMode = gSetup.updateMode.load(std::memory_order_relaxed);
+  // A "ProductNameShort" setting without a value leaves the short name absent.
   const wchar_t* shortName = gSetup.productNameShort.load(std::memory_order_acquire);
+  if (!shortName) shortName = L"";
   wnsprintfW(text.get(), kTitleUnits, CaptionFormat(updateMode), shortName);
   SetWindowTextW(dialog, text.get());
   wnsprintfW(text.get(), kTitleUnits, ProductHeadingFormat(updateMode), shortName);

@@ -24,11 +24,10 @@ std::wstring Oem(const std::string& bytes) {
   return text;
 }
 
-std::vector<std::wstring> ReadAllLines(const std::wstring& path, bool* utf8 = nullptr) {
+std::vector<std::wstring> ReadAllLines(const std::wstring& path) {
   std::vector<std::wstring> lines;
   LineReader reader;
   EXPECT_TRUE(reader.Open(path.c_str()));
-  if (utf8) *utf8 = reader.utf8;
   // Bounded: a reader that hands out the same bytes again would otherwise never end.
   for (int i = 0; i < 10000; ++i) {
     HeapString line = reader.ReadLine();
@@ -62,6 +61,9 @@ TEST(LineReader, SplitsLinesAsTheBufferRulesSay) {
       {"text after the last line end", "a\r\nb", {L"a", L"b"}},
       {"mark and text without line end", kMark + "a,b", {L"a,b"}},
       {"Japanese after the mark", kMark + kJapaneseUtf8 + "\r\n", {kJapanese}},
+      // Without the mark the same bytes are OEM text, not UTF-8 and not the ANSI code page.
+      {"Japanese without the mark", kJapaneseUtf8 + "\r\n", {Oem(kJapaneseUtf8)}},
+      {"two bytes of the mark only", "\xEF\xBB", {Oem("\xEF\xBB")}},
       {"510 bytes before CR LF fit", x510 + "\r\ny\r\n", {w510, L"y"}},
       {"510 bytes after the mark fit", kMark + x510 + "\r\n", {w510}},
       {"511 bytes before a lone LF fit", x511 + "\ny\n", {w511, L"y"}},
@@ -95,26 +97,6 @@ TEST(LineReader, ReadsManyLinesAcrossBufferRefills) {
   EXPECT_EQ(ReadAllLines(temp / L"list.upi"), expected);
 }
 
-TEST(LineReader, ChoosesTheEncodingByTheMark) {
-  TempFolder temp;
-  bool utf8 = false;
-  WriteFileBytes(temp / L"a.upi", kMark + kJapaneseUtf8 + "\r\n");
-  EXPECT_EQ(ReadAllLines(temp / L"a.upi", &utf8), std::vector<std::wstring>{kJapanese});
-  EXPECT_TRUE(utf8);
-
-  // The same bytes without the mark are OEM text, not UTF-8 and not the ANSI code page.
-  WriteFileBytes(temp / L"b.upi", kJapaneseUtf8 + "\r\n");
-  const std::vector<std::wstring> lines = ReadAllLines(temp / L"b.upi", &utf8);
-  EXPECT_FALSE(utf8);
-  EXPECT_EQ(lines, std::vector<std::wstring>{Oem(kJapaneseUtf8)});
-  EXPECT_NE(lines[0], kJapanese);
-
-  // A file of the first two mark bytes only is OEM text too.
-  WriteFileBytes(temp / L"c.upi", "\xEF\xBB");
-  EXPECT_EQ(ReadAllLines(temp / L"c.upi", &utf8), std::vector<std::wstring>{Oem("\xEF\xBB")});
-  EXPECT_FALSE(utf8);
-}
-
 TEST(LineReader, OpenFailsForMissingFilesAndLeavesNothingOpen) {
   TempFolder temp;
   LineReader reader;
@@ -124,21 +106,6 @@ TEST(LineReader, OpenFailsForMissingFilesAndLeavesNothingOpen) {
   EXPECT_FALSE(reader.buffer);
   EXPECT_FALSE(reader.ReadLine());
   reader.Close();
-}
-
-TEST(LineReader, LetsOthersReadButNotWriteWhileOpen) {
-  TempFolder temp;
-  WriteFileBytes(temp / L"a.upi", "a\r\n");
-  LineReader reader;
-  ASSERT_TRUE(reader.Open((temp / L"a.upi").c_str()));
-  HANDLE reading = CreateFileW((temp / L"a.upi").c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_NE(reading, INVALID_HANDLE_VALUE);
-  if (reading != INVALID_HANDLE_VALUE) CloseHandle(reading);
-  HANDLE writing = CreateFileW((temp / L"a.upi").c_str(), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_EQ(writing, INVALID_HANDLE_VALUE);
-  if (writing != INVALID_HANDLE_VALUE) CloseHandle(writing);
 }
 
 TEST(LineWriter, WritesTheMarkAndCrLfLinesThatReadBack) {
@@ -215,15 +182,6 @@ TEST(CommaField, TakesFieldsBetweenCommasWithoutTrimming) {
   }
 }
 
-TEST(CommaField, FindsFieldsPastThousandsOfCommas) {
-  std::wstring line(5000, L',');
-  line += L"last";
-  HeapString field = CommaField(line.c_str(), 5000);
-  ASSERT_TRUE(field);
-  EXPECT_STREQ(field.get(), L"last");
-  EXPECT_FALSE(CommaField(line.c_str(), 5001));
-}
-
 TEST(FieldNumber, ReadsFieldsAsStrToIntWDoes) {
   const struct {
     const wchar_t* field;
@@ -242,19 +200,6 @@ TEST(FieldNumber, ReadsFieldsAsStrToIntWDoes) {
     EXPECT_EQ(FieldNumber(c.field), StrToIntW(c.field));
   }
   EXPECT_EQ(FieldNumber(nullptr), 0);
-}
-
-TEST(RecordType, IsFieldZeroOrAHeaderForLinesWithoutCommas) {
-  EXPECT_EQ(RecordType(L"-2,ProductNameShort,V"), -2);
-  EXPECT_EQ(RecordType(L"11,x"), 11);
-  EXPECT_EQ(RecordType(L"5"), 0);
-  EXPECT_EQ(RecordType(L""), 0);
-  EXPECT_EQ(RecordType(L"x,1"), 0);
-  EXPECT_TRUE(IsCommentLine(L"--,1"));
-  EXPECT_TRUE(IsCommentLine(L"--"));
-  EXPECT_FALSE(IsCommentLine(L" --"));
-  EXPECT_FALSE(IsCommentLine(L"-"));
-  EXPECT_FALSE(IsCommentLine(L"-1,--"));
 }
 
 }  // namespace

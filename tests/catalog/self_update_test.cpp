@@ -6,41 +6,47 @@
 #include "app/setup_state.h"
 #include "catalog/self_update.h"
 #include "catalog_test_support.h"
+#include "dialog_driver.h"
 #include "support/installers/test_installers.h"
+#include "support/servers/proxy_ini.h"
+#include "support/servers/test_servers.h"
 #include "support/test_support.h"
 
 namespace {
 
 constexpr wchar_t kMutexName[] = L"Local\\VeltoCatalogTestInstance";
 constexpr DWORD kChildTimeoutMs = 30000;
+const std::string kMark = "\xEF\xBB\xBF";
 
-TEST(SetupCommandLine, QuotesThePathAndAddsTheUpdateSwitch) {
-  const struct {
-    const wchar_t* path;
-    bool updateMode;
-    const wchar_t* commandLine;
-  } cases[] = {
-      {L"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe", false, L"\"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe\""},
-      {L"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe", true, L"\"C:\\users\\u\\QRN\\VeltoUpdater\\s5.exe\" -U"},
-      {L"C:\\users\\a b\\QRN\\VeltoUpdater\\s 5.exe", true, L"\"C:\\users\\a b\\QRN\\VeltoUpdater\\s 5.exe\" -U"},
-      {L"", true, L"\"\" -U"},
-  };
-  for (const auto& c : cases) {
-    HeapString commandLine = SetupCommandLine(c.path, c.updateMode);
-    ASSERT_TRUE(commandLine);
-    EXPECT_STREQ(commandLine.get(), c.commandLine);
-  }
-  EXPECT_FALSE(SetupCommandLine(nullptr, true));
-}
-
-// Runs the probe program, whose stand-in setup program records its command line.
+// Runs the probe program, whose stand-in setup program records its command line. The
+// update server is reached through a proxy settings file, as the fetch tests do.
 class SelfUpdateTest : public testing::Test {
  protected:
-  int RunProbe(const std::wstring& arguments) {
+  void SetUp() override {
+    ASSERT_TRUE(TestServersAvailable()) << "run through CTest: the servers are its fixtures";
+    Clean();
+    RouteThroughUpdateServer();
+  }
+  void TearDown() override {
+    Clean();
+    RemoveProxyIni();
+  }
+  static void Clean() {
+    RemoveTree(QrnFolderPath());
+    for (const wchar_t* name : {L"vtupdaterlist.upd", L"newsetup.upd"}) {
+      RemoveTree(ServedPath(TestServer::kUpdate, name));
+    }
+    ClearRequestLog(TestServer::kUpdate);
+  }
+  static std::wstring Work(const std::wstring& name) { return WorkFolderPath() + L"\\" + name; }
+
+  std::wstring ProbeCommand(const std::wstring& arguments) {
     RemoveTree(Record());
     RemoveTree(Record() + L".closed");
-    return int(RunAndWait(L"\"" + ProgramFolder() + L"\\self_update_probe.exe\" " + arguments,
-                          kChildTimeoutMs));
+    return L"\"" + ProgramFolder() + L"\\self_update_probe.exe\" " + arguments;
+  }
+  int RunProbe(const std::wstring& arguments) {
+    return int(RunAndWait(ProbeCommand(arguments), kChildTimeoutMs));
   }
 
   std::wstring Record() const { return folder_ / L"record.txt"; }
@@ -76,6 +82,67 @@ TEST_F(SelfUpdateTest, HandsTheMutexOverBeforeStartingTheNewProgram) {
     const std::wstring expected = L"\"" + program + L"\"" + (updateMode ? L" -U" : L"");
     EXPECT_EQ(WaitForRecord(), std::vector<std::wstring>{expected});
     EXPECT_TRUE(PathExists(Record() + L".closed")) << "started before the dialog had let go";
+  }
+}
+
+TEST_F(SelfUpdateTest, AFailedFetchShowsTheErrorAndEndsTheProgram) {
+  // Missing on the server; absent; a name that would leave the work folder.
+  for (const wchar_t* name : {L"missingsetup", L"-", L"..\\evil"}) {
+    SCOPED_TRACE(Narrow(name));
+    LaunchedProcess probe = Launch(ProbeCommand(L"selfupdate " + std::wstring(name) + L" u"));
+    ASSERT_TRUE(probe);
+    const HWND box = WaitForDialog(probe.id(), kChildTimeoutMs, L"Velto Setup - Error");
+    if (!box) probe.Kill();
+    ASSERT_TRUE(box) << "no error message box";
+    const DialogState state = ReadDialog(box);
+    std::vector<int> buttons;
+    bool text = false, icon = false;
+    for (const ControlState& control : state.controls) {
+      if (!control.visible) continue;
+      if (control.className == L"Button") buttons.push_back(control.id);
+      text = text || control.text == L"更新セットアッププログラムの取得に失敗しました";
+      icon = icon || (control.className == L"Static" && control.text.empty());
+    }
+    EXPECT_TRUE(text) << DescribeDialog(state);
+    EXPECT_TRUE(icon) << DescribeDialog(state);
+    EXPECT_EQ(buttons, std::vector<int>{IDOK}) << DescribeDialog(state);
+    ClickButton(box, IDOK);
+    EXPECT_EQ(probe.WaitForExit(kChildTimeoutMs), 0);
+    probe.Kill();
+    EXPECT_FALSE(PathExists(Record() + L".closed")) << "the dialog side was asked to let go";
+    EXPECT_FALSE(PathExists(Record())) << "a program was started";
+    EXPECT_FALSE(PathExists(QrnFolderPath() + L"\\evil.exe"));
+  }
+  // Only the name that is a bare file name was asked for.
+  std::vector<std::string> asked;
+  for (const LoggedRequest& request : ReadRequestLog(TestServer::kUpdate)) asked.push_back(request.target);
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_NE(asked[0].find("/updater/missingsetup.upd"), std::string::npos) << asked[0];
+}
+
+TEST_F(SelfUpdateTest, ARevisionInEffectFetchesAfreshAndStartsTheNewProgram) {
+  WaitForMinuteHeadroom();
+  const std::string list =
+      ExpandStamps(kMark + "0,1,,,{-2},H\r\n-1,5,,,{-1},newsetup\r\n1,p\r\n", LocalNow());
+  WriteFileBytes(ServedPath(TestServer::kUpdate, L"vtupdaterlist.upd"), list);
+  WriteFileBytes(ServedPath(TestServer::kUpdate, L"newsetup.upd"),
+                 ReadFileBytes(ProgramFolder() + L"\\standin_setup.exe"));
+  for (const bool updateMode : {false, true}) {
+    SCOPED_TRACE(updateMode ? "update mode" : "first installation");
+    CreateDirectoryW(QrnFolderPath().c_str(), nullptr);
+    CreateDirectoryW(WorkFolderPath().c_str(), nullptr);
+    WriteFileBytes(Work(L"vtupdaterinfo.upi"), "earlier");
+    // An older program under the local name is never reused (it would not even start).
+    WriteFileBytes(Work(L"newsetup.exe"), "an older download");
+
+    EXPECT_EQ(RunProbe(std::wstring(L"prepare ") + (updateMode ? L"u" : L"-")), 0)
+        << "PrepareUpdateInfo returned instead of ending the process";
+    const std::wstring expected = L"\"" + Work(L"newsetup.exe") + L"\"" + (updateMode ? L" -U" : L"");
+    EXPECT_EQ(WaitForRecord(), std::vector<std::wstring>{expected});
+    EXPECT_TRUE(PathExists(Record() + L".closed"));
+    // The scan stopped at the record: the information stays, the temporary file is left.
+    EXPECT_EQ(ReadFileBytes(Work(L"vtupdaterinfo.upi")), "earlier");
+    EXPECT_EQ(ReadFileBytes(Work(L"vtupdaterinfo.tmp")), list.substr(0, list.find("\r\n") + 2));
   }
 }
 

@@ -166,6 +166,11 @@ TEST_F(SetupDialogTest, TitlesFollowUpdateModeAndTheShortNameOnOffer) {
   RefreshDialog(dialog);
   EXPECT_EQ(Caption(dialog), L"Zeta 更新確認");
   EXPECT_EQ(Text(dialog, IDC_PRODUCT_HEADING), L"3:Zetaシステムを更新します");
+  // A short-name setting without a value leaves the name absent: nothing is inserted.
+  gSetup.productNameShort.store(nullptr);
+  RefreshDialog(dialog);
+  EXPECT_EQ(Caption(dialog), L" 更新確認");
+  EXPECT_EQ(Text(dialog, IDC_PRODUCT_HEADING), L"3:システムを更新します");
 }
 
 TEST_F(SetupDialogTest, ApplicationStepNamesTheOfferedApplicationCutToTheLineCapacity) {

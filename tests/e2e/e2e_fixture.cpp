@@ -1,0 +1,108 @@
+#include "e2e_fixture.h"
+
+#include "detect/localdb.h"
+#include "support/installers/test_installers.h"
+#include "util/owners.h"
+
+namespace {
+
+constexpr wchar_t kWineX11Key[] = L"Software\\Wine\\X11 Driver";
+constexpr wchar_t kSettingsKey[] = L"Software\\Qirana\\Velto3rd";
+
+}  // namespace
+
+std::wstring LocalDbName() {
+  HeapString name = LocalDbPackageName(LocalDbPackageKind());
+  return name.get();
+}
+
+std::wstring LocalDbPackageFile() {
+  switch (LocalDbPackageKind()) {
+    case kLocalDbKind2014x64:
+      return L"ldb2014sp3x64.msi";
+    case kLocalDbKind2017x64:
+      return L"ldb2017rtmx64.msi";
+    default:
+      return L"ldb2014sp3x86.msi";
+  }
+}
+
+// Without a window manager, Wine waits 2 s for one to confirm that a closed dialog's
+// window is gone. Windows that Wine manages itself close at once; the programs started
+// from here read the setting when they start.
+void SetupProgramTest::SetUpTestSuite() {
+  SetRegString(HKEY_CURRENT_USER, kWineX11Key, L"Managed", L"N", 0);
+}
+
+void SetupProgramTest::TearDownTestSuite() {
+  DeleteRegValue(HKEY_CURRENT_USER, kWineX11Key, L"Managed", 0);
+}
+
+void SetupProgramTest::SetUp() {
+  ASSERT_TRUE(TestServersAvailable());
+  UndoStandInInstallations();
+  RemoveTree(QrnFolderPath());
+  DeleteRegTree(HKEY_CURRENT_USER, kSettingsKey, kView64);
+  RouteThroughUpdateServer();
+  ClearRequestLog(TestServer::kUpdate);
+  program_ = folder_ / L"VeltoSetup.exe";
+  ASSERT_TRUE(CopyFileW(VT_SETUP_EXE, program_.c_str(), FALSE));
+  // Stand-ins started by the program under test inherit this and record their start.
+  record_ = folder_ / L"started.txt";
+  SetEnvironmentVariableW(kStandInRecordVariable, record_.c_str());
+}
+
+void SetupProgramTest::TearDown() {
+  for (LaunchedProcess* process : {&first_, &second_}) process->Kill();
+  SetEnvironmentVariableW(kStandInRecordVariable, nullptr);
+  for (const auto& name : published_) RemoveTree(ServedPath(TestServer::kUpdate, name));
+  RemoveProxyIni();
+  DeleteRegTree(HKEY_CURRENT_USER, kSettingsKey, kView64);
+  UndoStandInInstallations();
+  RemoveTree(QrnFolderPath());
+}
+
+void SetupProgramTest::Publish(const std::wstring& name, const std::string& bytes) {
+  published_.push_back(name);
+  WriteFileBytes(ServedPath(TestServer::kUpdate, name), bytes);
+}
+
+void SetupProgramTest::PublishFile(const std::wstring& name, const std::wstring& source) {
+  const std::string bytes = ReadFileBytes(source);
+  ASSERT_FALSE(bytes.empty()) << Narrow(source);
+  Publish(name, bytes);
+}
+
+void SetupProgramTest::PutInAssets(const std::wstring& name, const std::string& bytes) {
+  CreateDirectoryW((folder_ / L"Assets").c_str(), nullptr);
+  WriteFileBytes(AssetsPath(name), bytes);
+}
+
+std::wstring SetupProgramTest::AssetsPath(const std::wstring& name) const {
+  return folder_ / L"Assets" + L"\\" + name;
+}
+
+std::wstring SetupProgramTest::WorkPath(const std::wstring& name) {
+  return WorkFolderPath() + L"\\" + name;
+}
+
+HWND SetupProgramTest::Start(const std::wstring& arguments) {
+  first_ = Launch(L"\"" + program_ + L"\"" + (arguments.empty() ? L"" : L" " + arguments));
+  EXPECT_TRUE(first_);
+  HWND dialog = WaitForDialog(first_.id(), kShowLimitMs);
+  EXPECT_NE(dialog, nullptr) << "no dialog";
+  return dialog;
+}
+
+std::vector<std::wstring> SetupProgramTest::Recorded() const {
+  return RecordedCommandLines(record_);
+}
+
+bool WaitForEnabled(HWND dialog, int id, bool enabled, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (IsControlEnabled(dialog, id) == enabled) return true;
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(50);
+  }
+}

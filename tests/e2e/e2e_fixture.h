@@ -1,0 +1,59 @@
+// What every end-to-end test shares: a copy of VeltoSetup.exe in a folder of its own
+// (with its own Assets folder), an empty work folder and a clean registry, the update
+// server reached through the built-in base URL and a proxy settings file, and the
+// programs started from here watched and driven through the dialog driver.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dialog_driver.h"
+#include "support/servers/proxy_ini.h"
+#include "support/servers/test_servers.h"
+#include "support/test_support.h"
+
+inline constexpr DWORD kShowLimitMs = 20000;
+inline constexpr DWORD kRefreshLimitMs = 5000;
+inline constexpr DWORD kEndLimitMs = 5000;
+// Long enough for several refreshes: what has not happened by then does not happen.
+inline constexpr DWORD kSettleMs = 2500;
+inline constexpr wchar_t kInstallCaption[] = L"Velto インストール";
+
+// The name of the LocalDB package this prefix is offered and its file name.
+std::wstring LocalDbName();
+std::wstring LocalDbPackageFile();
+
+class SetupProgramTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+
+  // A file on the update server (removed again at the end of the test).
+  void Publish(const std::wstring& name, const std::string& bytes);
+  void PublishFile(const std::wstring& name, const std::wstring& source);
+  // A file in the Assets folder beside the program under test.
+  void PutInAssets(const std::wstring& name, const std::string& bytes = "installer");
+  std::wstring AssetsPath(const std::wstring& name) const;
+  static std::wstring WorkPath(const std::wstring& name);
+
+  // Starts the program with arguments and waits for its dialog.
+  HWND Start(const std::wstring& arguments = L"");
+  // The command lines recorded by stand-ins started (directly or not) from this test.
+  std::vector<std::wstring> Recorded() const;
+
+  TempFolder folder_;
+  std::wstring program_;
+  std::wstring record_;
+  LaunchedProcess first_;
+  LaunchedProcess second_;
+
+ private:
+  std::vector<std::wstring> published_;
+};
+
+// Polls (every 50 ms, at most timeoutMs) until the control's enabled state is enabled.
+bool WaitForEnabled(HWND dialog, int id, bool enabled, DWORD timeoutMs);

@@ -1,0 +1,294 @@
+// The whole setup as a user lives it: VeltoSetup.exe from an empty work folder and a
+// clean registry, the update server behind the built-in base URL, the stand-in
+// installers really run (the LocalDB package through Wine's msiexec), and the
+// application installer started at the end.
+#include <random>
+#include <string>
+#include <vector>
+
+#include "e2e_fixture.h"
+#include "support/installers/test_installers.h"
+#include "ui/resource.h"
+
+namespace {
+
+constexpr char kBom[] = "\xEF\xBB\xBF";
+constexpr wchar_t kSettingsKey[] = L"Software\\Qirana\\Velto3rd";
+constexpr wchar_t kInstanceMutex[] = L"Local\\VTSETUPMUTEX201909171615";
+constexpr DWORD kDownloadLimitMs = 30000;
+constexpr DWORD kMsiexecLimitMs = 120000;
+const std::wstring kDotNetName = L".NET Framework 4.6.1";
+
+std::string RandomBytes(size_t count) {
+  std::mt19937 random(8);
+  std::string bytes(count, '\0');
+  for (char& byte : bytes) byte = char(random() & 0xFF);
+  return bytes;
+}
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+// The size of a file that another process may hold open without sharing.
+unsigned long long FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+class WholeSetup : public SetupProgramTest {
+ protected:
+  // A list whose newest section lies in the future; the one in effect names two pieces.
+  void PublishList(const std::string& firstLines = "") {
+    Publish(L"vtupdaterlist.upd", std::string(kBom) + firstLines +
+                                      "-- sections newest first\r\n"
+                                      "0,130,0,x,29991231_2359,Velto 2999\r\n"
+                                      "1,FuturePiece\r\n"
+                                      "-2,ProductNameShort,Velto\r\n"
+                                      "0,120,0,x,20000101_0000,Velto 2026\r\n"
+                                      "1,VeltoApp\r\n"
+                                      "2,VeltoData\r\n");
+  }
+  // Everything a first installation downloads.
+  void PublishInstallers() {
+    PublishFile(L"ndp461.upd", StandInDotNetInstaller());
+    const std::wstring package = LocalDbPackageFile();
+    PublishFile(package.substr(0, package.size() - 4) + L".upd", StandInLocalDbPackage(package));
+    PublishFile(L"VeltoApp.upd", StandInAppInstaller());
+    Publish(L"VeltoData.upd", "application data");
+  }
+
+  // The distinct texts a control shows until it shows final (bounded); final is last
+  // when it was reached.
+  static std::vector<std::wstring> TextsUntil(HWND dialog, int id, const std::wstring& final,
+                                              DWORD timeoutMs) {
+    std::vector<std::wstring> seen;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (GetTickCount64() < deadline) {
+      const std::wstring text = ControlText(dialog, id);
+      if (seen.empty() || seen.back() != text) seen.push_back(text);
+      if (text == final) break;
+      Sleep(20);
+    }
+    return seen;
+  }
+
+  // The stand-ins record their start; the application installer may still be starting
+  // when the setup program has ended.
+  std::wstring LastRecorded(size_t atLeast) {
+    for (int i = 0; i < 200; ++i) {
+      const auto lines = Recorded();
+      if (lines.size() >= atLeast) return lines.back();
+      Sleep(50);
+    }
+    return L"<nothing recorded>";
+  }
+
+  // Installs .NET and LocalDB by their buttons and checks the step 3 button along the way.
+  void InstallPrerequisites(HWND dialog) {
+    EXPECT_FALSE(IsControlEnabled(dialog, IDC_PRODUCT_INSTALL)) << "no prerequisite installed yet";
+    {
+      StandInHold hold;  // keeps the .NET installer running while the dialog is looked at
+      ClickButton(dialog, IDC_DOTNET_INSTALL);
+      EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS, kDotNetName + L" をインストール中です",
+                                     kRefreshLimitMs));
+      for (int id : {IDC_DOTNET_INSTALL, IDC_LOCALDB_INSTALL, IDC_PRODUCT_INSTALL}) {
+        EXPECT_TRUE(WaitForEnabled(dialog, id, false, kRefreshLimitMs)) << id;
+      }
+    }
+    EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS,
+                                   kDotNetName + L" のインストールが完了しました", kRefreshLimitMs));
+    EXPECT_FALSE(IsControlEnabled(dialog, IDC_PRODUCT_INSTALL)) << "LocalDB is still missing";
+
+    ASSERT_TRUE(WaitForEnabled(dialog, IDC_LOCALDB_INSTALL, true, kRefreshLimitMs));
+    ClickButton(dialog, IDC_LOCALDB_INSTALL);
+    EXPECT_TRUE(WaitForControlText(dialog, IDC_LOCALDB_STATUS,
+                                   LocalDbName() + L" のインストールが完了しました", kMsiexecLimitMs));
+    EXPECT_TRUE(WaitForEnabled(dialog, IDC_PRODUCT_INSTALL, true, kRefreshLimitMs));
+  }
+
+  // From the first display to the started application installer.
+  void RunFirstInstallation() {
+    PublishList();
+    PublishInstallers();
+    // The list and the .NET installer arrive slowly enough to watch the steps wait.
+    Publish(L"vtupdaterlist.upd.fault", "stall=0:1500\n");
+    Publish(L"ndp461.upd.fault", "trickle=16384:150\n");
+
+    HWND dialog = Start();
+    ASSERT_TRUE(dialog);
+    const auto preparation =
+        TextsUntil(dialog, IDC_PRODUCT_STATUS, L"更新情報の問合せ中です", kRefreshLimitMs);
+    ASSERT_FALSE(preparation.empty());
+    EXPECT_EQ(preparation.back(), L"更新情報の問合せ中です");
+    EXPECT_TRUE(preparation.front() == L"更新情報の準備中です" || preparation.size() == 1);
+    EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS,
+                                   kDotNetName + L" インストーラーのダウンロード中です", kRefreshLimitMs));
+    // The .NET installer is fetched first; the LocalDB package waits for it.
+    EXPECT_EQ(ControlText(dialog, IDC_LOCALDB_STATUS),
+              LocalDbName() + L" インストーラーのダウンロード待機中です");
+
+    EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS,
+                                   kDotNetName + L" インストーラーが利用可能です", kDownloadLimitMs));
+    EXPECT_TRUE(WaitForControlText(dialog, IDC_LOCALDB_STATUS,
+                                   LocalDbName() + L" インストーラーが利用可能です", kDownloadLimitMs));
+    EXPECT_TRUE(WaitForControlText(dialog, IDC_PRODUCT_STATUS,
+                                   L"Velto 2026 インストーラーが利用可能です", kDownloadLimitMs));
+    std::vector<std::string> order;
+    for (const auto& request : ReadRequestLog(TestServer::kUpdate)) {
+      order.push_back(request.target.substr(request.target.rfind('/') + 1));
+    }
+    const std::wstring package = LocalDbPackageFile();
+    EXPECT_EQ(order, (std::vector<std::string>{"vtupdaterlist.upd", "ndp461.upd",
+                                               Narrow(package.substr(0, package.size() - 4)) + ".upd",
+                                               "VeltoApp.upd", "VeltoData.upd"}));
+
+    InstallPrerequisites(dialog);
+    EXPECT_FALSE(PathExists(WorkPath(L"ndp461.exe"))) << "a used installer is deleted";
+
+    ClickButton(dialog, IDC_PRODUCT_INSTALL);
+    EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+    EXPECT_EQ(LastRecorded(2),
+              Quoted(WorkPath(L"VeltoApp.upi")) + L" /i " + Quoted(WorkPath(L"vtupdaterinfo.upi")));
+  }
+};
+
+TEST_F(WholeSetup, FirstInstallationFromAnEmptyWorkFolder) { RunFirstInstallation(); }
+
+TEST_F(WholeSetup, FirstInstallationThroughAProxyWithCredentials) {
+  ProxyIni settings;
+  settings.proxyType = 3;
+  settings.protocolType = 1;
+  settings.authType = 1;
+  settings.server = L"127.0.0.1";
+  settings.port = std::to_wstring(ServerPort(TestServer::kProxy));
+  settings.user = ProxyUser();
+  settings.password = ProxyPassword();
+  WriteProxyIni(settings);
+  RunFirstInstallation();
+  for (const auto& request : ReadRequestLog(TestServer::kUpdate)) {
+    EXPECT_EQ(request.host, "updates.velto.example") << request.target;
+  }
+}
+
+TEST_F(WholeSetup, LocalMediaNeedNoServer) {
+  PutInAssets(L"vtupdaterinfo.upi",
+              std::string(kBom) + "0,140,0,x,20000101_0000,Velto Local\r\n1,VeltoApp\r\n");
+  PutInAssets(L"VeltoApp.upi", ReadFileBytes(StandInAppInstaller()));
+  PutInAssets(L"ndp461.exe", ReadFileBytes(StandInDotNetInstaller()));
+  PutInAssets(LocalDbPackageFile(), ReadFileBytes(StandInLocalDbPackage(LocalDbPackageFile())));
+
+  HWND dialog = Start();
+  ASSERT_TRUE(dialog);
+  const auto preparation = TextsUntil(dialog, IDC_PRODUCT_STATUS,
+                                      L"Velto Local インストーラーが利用可能です", kRefreshLimitMs);
+  ASSERT_FALSE(preparation.empty());
+  EXPECT_EQ(preparation.back(), L"Velto Local インストーラーが利用可能です");
+  for (const auto& text : preparation) EXPECT_NE(text, L"更新情報の問合せ中です");
+
+  InstallPrerequisites(dialog);
+  EXPECT_TRUE(PathExists(AssetsPath(L"ndp461.exe"))) << "the media's installers stay";
+  ClickButton(dialog, IDC_PRODUCT_INSTALL);
+  EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+  EXPECT_EQ(LastRecorded(2),
+            Quoted(AssetsPath(L"VeltoApp.upi")) + L" /m " + Quoted(AssetsPath(L"vtupdaterinfo.upi")));
+  EXPECT_TRUE(AwaitRequests(TestServer::kUpdate, L"", 0).empty()) << "no request reaches the server";
+}
+
+TEST_F(WholeSetup, ANewerSetupProgramTakesOverWithTheSameMode) {
+  PublishList("-1,5,0,x,20000101_0000,VeltoSetup5\r\n");
+  PublishFile(L"VeltoSetup5.upd", VT_STANDIN_SETUP_EXE);
+  // The stand-in takes the instance mutex as the real program does; it records its
+  // start only when nobody holds it any more.
+  SetEnvironmentVariableW(L"VELTO_SETUP_MUTEX", kInstanceMutex);
+  const std::wstring newer = Quoted(WorkPath(L"VeltoSetup5.exe"));
+  size_t starts = 0;
+  for (const std::wstring arguments : {L"", L"-U"}) {
+    first_ = Launch(Quoted(program_) + (arguments.empty() ? L"" : L" " + arguments));
+    ASSERT_TRUE(first_);
+    EXPECT_EQ(first_.WaitForExit(kShowLimitMs), 0) << Utf8(arguments);
+    EXPECT_EQ(LastRecorded(++starts), arguments.empty() ? newer : newer + L" -U") << Utf8(arguments);
+  }
+  SetEnvironmentVariableW(L"VELTO_SETUP_MUTEX", nullptr);
+}
+
+TEST_F(WholeSetup, AFailedFetchOfTheNewerSetupProgramIsReported) {
+  PublishList("-1,5,0,x,20000101_0000,VeltoSetupGone\r\n");
+  first_ = Launch(Quoted(program_));
+  ASSERT_TRUE(first_);
+  HWND box = WaitForDialog(first_.id(), kShowLimitMs, L"Velto Setup - Error");
+  ASSERT_NE(box, nullptr);
+  bool shown = false;
+  for (const ControlState& control : ReadDialog(box).controls) {
+    shown |= control.text == L"更新セットアッププログラムの取得に失敗しました";
+  }
+  EXPECT_TRUE(shown) << DescribeDialog(ReadDialog(box));
+  PressEscape(box);
+  EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+  EXPECT_TRUE(Recorded().empty());
+}
+
+TEST_F(WholeSetup, ClosingDuringASlowDownloadEndsAtOnceAndTheNextRunResumes) {
+  PublishList();
+  const std::string installer = RandomBytes(3 << 20);
+  Publish(L"ndp461.upd", installer);
+  Publish(L"ndp461.upd.fault", "trickle=32768:100\n");
+
+  HWND dialog = Start();
+  ASSERT_TRUE(dialog);
+  const std::wstring partial = WorkPath(L"ndp461.upd.FilePart");
+  for (int i = 0; i < 400 && FileSize(partial) < 100000; ++i) Sleep(50);
+  ASSERT_GE(FileSize(partial), 100000u) << "the download did not start";
+  ClickButton(dialog, IDC_EXIT);
+  EXPECT_EQ(first_.WaitForExit(1500), 0) << "the process did not end within 1.5 s";
+  first_.Kill();
+
+  const size_t kept = size_t(FileSize(partial));
+  ASSERT_GT(kept, 0u);
+  ASSERT_LT(kept, installer.size());
+  ClearFault(L"ndp461.upd");
+  // The server logs the broken-off answer once it notices; that line belongs to the
+  // first run.
+  AwaitRequests(TestServer::kUpdate, L"ndp461.upd", 1);
+  ClearRequestLog(TestServer::kUpdate);
+  dialog = Start();
+  ASSERT_TRUE(dialog);
+  EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS, kDotNetName + L" インストーラーが利用可能です",
+                                 kDownloadLimitMs));
+  const auto requests = AwaitRequests(TestServer::kUpdate, L"ndp461.upd", 1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].range, "bytes=" + std::to_string(kept) + "-");
+  EXPECT_EQ(requests[0].bodyBytes, (long long)(installer.size() - kept));
+  EXPECT_TRUE(ReadFileBytes(WorkPath(L"ndp461.exe")) == installer) << "not byte-identical";
+  ClickButton(dialog, IDC_EXIT);
+  EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+}
+
+TEST_F(WholeSetup, AnUnreachableListIsReportedAndDownloadsWaitForGood) {
+  HWND dialog = Start();  // nothing published: the list answers 404
+  ASSERT_TRUE(dialog);
+  EXPECT_TRUE(WaitForControlText(dialog, IDC_PRODUCT_STATUS, L"更新情報の問合せに失敗しました",
+                                 kRefreshLimitMs));
+  Sleep(kSettleMs);
+  EXPECT_EQ(ControlText(dialog, IDC_DOTNET_STATUS), kDotNetName + L" インストーラーのダウンロード中です");
+  EXPECT_EQ(ControlText(dialog, IDC_LOCALDB_STATUS),
+            LocalDbName() + L" インストーラーのダウンロード待機中です");
+  EXPECT_EQ(AwaitRequests(TestServer::kUpdate, L"ndp461.upd", 0).size(), 0u);
+  ClickButton(dialog, IDC_EXIT);
+  EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+}
+
+TEST_F(WholeSetup, ServerTestTwoAsksTheTestServer) {
+  SetRegDword(HKEY_CURRENT_USER, kSettingsKey, L"ServerTest", 2, kView64);
+  PublishList();
+  HWND dialog = Start();
+  ASSERT_TRUE(dialog);
+  const auto requests = AwaitRequests(TestServer::kUpdate, L"vtupdaterlist.upd", 1);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].host, "updates-test.velto.example");
+  EXPECT_TRUE(WaitForControlText(dialog, IDC_PRODUCT_HEADING, L"3:Veltoシステムをインストールします",
+                                 kRefreshLimitMs));
+  ClickButton(dialog, IDC_EXIT);
+  EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+}
+
+}  // namespace

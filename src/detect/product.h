@@ -4,9 +4,8 @@
 #pragma once
 
 #include "app/setup_state.h"
+#include "detect/registry.h"
 #include "util/owners.h"
-
-inline constexpr wchar_t kProductRegistryKey[] = L"Software\\Qirana\\Velto3rd";
 
 // Whether "Installed" reads 1 (64-bit view wanted).
 bool IsProductInstalled();

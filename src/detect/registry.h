@@ -23,6 +23,10 @@ int32_t ReadRegDword(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
 HeapString ReadRegString(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
                          bool want64BitView);
 
+// The application's per-user registration and settings (HKEY_CURRENT_USER, 64-bit view
+// wanted): "Installed", "Version", "VersionCode", "ServerTest".
+inline constexpr wchar_t kProductRegistryKey[] = L"Software\\Qirana\\Velto3rd";
+
 // The SQL Server LocalDB "Installed Versions" key, read in the default view.
 inline constexpr wchar_t kLocalDbInstalledVersionsKey[] =
     L"SOFTWARE\\Microsoft\\Microsoft SQL Server Local DB\\Installed Versions";

@@ -10,13 +10,12 @@
 
 namespace {
 
-constexpr wchar_t kSettingsKey[] = L"Software\\Qirana\\Velto3rd";
 constexpr int32_t kTestServerBit = 2;
 
 }  // namespace
 
 const wchar_t* UpdateServerBaseUrl() {
-  const int32_t serverTest = ReadRegDword(HKEY_CURRENT_USER, kSettingsKey, L"ServerTest", 0, true);
+  const int32_t serverTest = ReadRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"ServerTest", 0, true);
   return (serverTest & kTestServerBit) != 0 ? kTestBaseUrl : kProductionBaseUrl;
 }
 

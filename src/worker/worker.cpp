@@ -42,12 +42,11 @@ void FetchPrerequisite(ComponentSlot& slot) {
   }
 }
 
-// One piece: remote name base + ".upd", stored as base + ".upi". A name that would
-// reach outside the work folder is never fetched.
+// One piece: remote name base + ".upd", stored as base + ".upi" (FetchByName refuses
+// names that would reach outside the work folder, and null ones).
 bool FetchPiece(const wchar_t* baseName) {
   HeapString remote = ConcatString(baseName, L".upd");
   HeapString local = ConcatString(baseName, L".upi");
-  if (!remote || !local || !IsBareFileName(local.get())) return false;
   return FetchByName(remote.get(), local.get(), false);
 }
 

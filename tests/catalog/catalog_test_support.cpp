@@ -1,5 +1,9 @@
 #include "catalog_test_support.h"
 
+#include "support/servers/proxy_ini.h"
+#include "support/servers/test_servers.h"
+#include "support/test_support.h"
+
 #include <cstdio>
 #include <regex>
 
@@ -41,4 +45,29 @@ std::string ExpandStamps(const std::string& text, const SYSTEMTIME& now) {
 
 void WaitForMinuteHeadroom() {
   for (int i = 0; i < 120 && LocalNow().wSecond >= 50; ++i) Sleep(100);
+}
+
+void CatalogServerTest::SetUp() {
+  ASSERT_TRUE(TestServersAvailable()) << "run through CTest: the servers are its fixtures";
+  Clean();
+  RouteThroughUpdateServer();
+}
+
+void CatalogServerTest::TearDown() {
+  Clean();
+  RemoveProxyIni();
+}
+
+void CatalogServerTest::Clean() {
+  RemoveTree(AssetsFolderPath());
+  RemoveTree(QrnFolderPath());
+  for (const wchar_t* name : {L"vtupdaterlist.upd", L"newsetup.upd"}) {
+    RemoveTree(ServedPath(TestServer::kUpdate, name));
+  }
+  ClearRequestLog(TestServer::kUpdate);
+  ResetSetupState();
+}
+
+std::wstring CatalogServerTest::Work(const std::wstring& name) {
+  return WorkFolderPath() + L"\\" + name;
 }

@@ -1,9 +1,22 @@
-// Helpers of the catalogue tests: start stamps relative to a given minute.
+// Helpers of the catalogue tests: start stamps relative to a given minute, and a test
+// base for the tests that fetch from the update server.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
+
+// The update server is reached through the built-in base URL and a proxy settings file;
+// the work and Assets folders, the served list and setup program, the request log and
+// the shared state start (and end) empty.
+class CatalogServerTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  static void Clean();
+  static std::wstring Work(const std::wstring& name);
+};
 
 // The stamp ("%04d%02d%02d_%02d%02d") of now moved by the given number of minutes.
 std::string StampAt(const SYSTEMTIME& now, int minutes);

@@ -20,26 +20,8 @@ const std::string kMark = "\xEF\xBB\xBF";
 
 // Runs the probe program, whose stand-in setup program records its command line. The
 // update server is reached through a proxy settings file, as the fetch tests do.
-class SelfUpdateTest : public testing::Test {
+class SelfUpdateTest : public CatalogServerTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(TestServersAvailable()) << "run through CTest: the servers are its fixtures";
-    Clean();
-    RouteThroughUpdateServer();
-  }
-  void TearDown() override {
-    Clean();
-    RemoveProxyIni();
-  }
-  static void Clean() {
-    RemoveTree(QrnFolderPath());
-    for (const wchar_t* name : {L"vtupdaterlist.upd", L"newsetup.upd"}) {
-      RemoveTree(ServedPath(TestServer::kUpdate, name));
-    }
-    ClearRequestLog(TestServer::kUpdate);
-  }
-  static std::wstring Work(const std::wstring& name) { return WorkFolderPath() + L"\\" + name; }
-
   std::wstring ProbeCommand(const std::wstring& arguments) {
     RemoveTree(Record());
     RemoveTree(Record() + L".closed");

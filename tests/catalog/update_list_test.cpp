@@ -74,27 +74,8 @@ std::vector<SelectionCase> SelectionCases() {
 
 // PrepareUpdateInfo against the update server: the program's built-in base URL reaches
 // it through a proxy settings file. The work and Assets folders start empty.
-class PrepareUpdateInfoTest : public testing::Test {
+class PrepareUpdateInfoTest : public CatalogServerTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(TestServersAvailable()) << "run through CTest: the servers are its fixtures";
-    Clean();
-    RouteThroughUpdateServer();
-  }
-  void TearDown() override {
-    Clean();
-    RemoveProxyIni();
-  }
-  static void Clean() {
-    RemoveTree(AssetsFolderPath());
-    RemoveTree(QrnFolderPath());
-    for (const wchar_t* name : {L"vtupdaterlist.upd", L"newsetup.upd"}) {
-      RemoveTree(ServedPath(TestServer::kUpdate, name));
-    }
-    ClearRequestLog(TestServer::kUpdate);
-    ResetSetupState();
-  }
-  static std::wstring Work(const std::wstring& name) { return WorkFolderPath() + L"\\" + name; }
   // Publishes the list with its stamps made from now, and gives the work folder an
   // information file and a list copy from an earlier run. Returns the published bytes.
   static std::string PublishList(const std::string& list, const SYSTEMTIME& now) {

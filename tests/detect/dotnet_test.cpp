@@ -11,8 +11,6 @@ const std::wstring kNdp = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP";
 const std::wstring kFull = kNdp + L"\\v4\\Full";
 constexpr wchar_t kSuffix[] = L"がインストール済みです";
 
-std::wstring Text(const HeapString& s) { return s ? std::wstring(s.get()) : L"<null>"; }
-
 // Around every named release r: r - 1, r and r + 1, as the dialog shows them.
 TEST(DotNetReleaseTable, NamesEveryReleaseAndTheNumbersBetween) {
   const struct {

@@ -12,8 +12,6 @@ namespace {
 const std::wstring kVersions = kLocalDbInstalledVersionsKey;
 const std::wstring kSqlServer = L"SOFTWARE\\Microsoft\\Microsoft SQL Server";
 
-std::wstring Text(const HeapString& s) { return s ? std::wstring(s.get()) : L"<null>"; }
-
 TEST(LocalDbRules, PackageKindFollowsArchitectureAndWindowsVersion) {
   const struct {
     bool wow64;

@@ -11,8 +11,6 @@ namespace {
 const std::wstring kProductKey = kProductRegistryKey;
 constexpr uint32_t kAbsent = 0xDEADBEEF;  // marks a value the row leaves out
 
-std::wstring Text(const HeapString& s) { return s ? std::wstring(s.get()) : L"<null>"; }
-
 class Product : public testing::Test {
  protected:
   void SetUp() override {

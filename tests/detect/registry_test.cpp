@@ -9,8 +9,6 @@ namespace {
 
 const std::wstring kScratch = L"SOFTWARE\\VeltoTests\\Registry";
 
-std::wstring Text(const HeapString& s) { return s ? std::wstring(s.get()) : L"<null>"; }
-
 class Registry : public testing::Test {
  protected:
   void SetUp() override { TearDown(); }

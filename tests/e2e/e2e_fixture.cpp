@@ -1,13 +1,14 @@
 #include "e2e_fixture.h"
 
+#include "app/setup_run.h"
 #include "detect/localdb.h"
+#include "detect/registry.h"
 #include "support/installers/test_installers.h"
 #include "util/owners.h"
 
 namespace {
 
 constexpr wchar_t kWineX11Key[] = L"Software\\Wine\\X11 Driver";
-constexpr wchar_t kSettingsKey[] = L"Software\\Qirana\\Velto3rd";
 
 }  // namespace
 
@@ -17,14 +18,10 @@ std::wstring LocalDbName() {
 }
 
 std::wstring LocalDbPackageFile() {
-  switch (LocalDbPackageKind()) {
-    case kLocalDbKind2014x64:
-      return L"ldb2014sp3x64.msi";
-    case kLocalDbKind2017x64:
-      return L"ldb2017rtmx64.msi";
-    default:
-      return L"ldb2014sp3x86.msi";
-  }
+  const wchar_t* remoteName = nullptr;
+  const wchar_t* localName = nullptr;
+  LocalDbInstallerNames(LocalDbPackageKind(), &remoteName, &localName);
+  return localName;
 }
 
 // Without a window manager, Wine waits 2 s for one to confirm that a closed dialog's
@@ -42,7 +39,7 @@ void SetupProgramTest::SetUp() {
   ASSERT_TRUE(TestServersAvailable());
   UndoStandInInstallations();
   RemoveTree(QrnFolderPath());
-  DeleteRegTree(HKEY_CURRENT_USER, kSettingsKey, kView64);
+  DeleteRegTree(HKEY_CURRENT_USER, kProductRegistryKey, kView64);
   RouteThroughUpdateServer();
   ClearRequestLog(TestServer::kUpdate);
   program_ = folder_ / L"VeltoSetup.exe";
@@ -57,7 +54,7 @@ void SetupProgramTest::TearDown() {
   SetEnvironmentVariableW(kStandInRecordVariable, nullptr);
   for (const auto& name : published_) RemoveTree(ServedPath(TestServer::kUpdate, name));
   RemoveProxyIni();
-  DeleteRegTree(HKEY_CURRENT_USER, kSettingsKey, kView64);
+  DeleteRegTree(HKEY_CURRENT_USER, kProductRegistryKey, kView64);
   UndoStandInInstallations();
   RemoveTree(QrnFolderPath());
 }

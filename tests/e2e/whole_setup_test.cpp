@@ -2,10 +2,10 @@
 // clean registry, the update server behind the built-in base URL, the stand-in
 // installers really run (the LocalDB package through Wine's msiexec), and the
 // application installer started at the end.
-#include <random>
 #include <string>
 #include <vector>
 
+#include "detect/registry.h"
 #include "e2e_fixture.h"
 #include "support/installers/test_installers.h"
 #include "ui/resource.h"
@@ -13,27 +13,12 @@
 namespace {
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
-constexpr wchar_t kSettingsKey[] = L"Software\\Qirana\\Velto3rd";
 constexpr wchar_t kInstanceMutex[] = L"Local\\VTSETUPMUTEX201909171615";
 constexpr DWORD kDownloadLimitMs = 30000;
 constexpr DWORD kMsiexecLimitMs = 120000;
 const std::wstring kDotNetName = L".NET Framework 4.6.1";
 
-std::string RandomBytes(size_t count) {
-  std::mt19937 random(8);
-  std::string bytes(count, '\0');
-  for (char& byte : bytes) byte = char(random() & 0xFF);
-  return bytes;
-}
-
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
-
-// The size of a file that another process may hold open without sharing.
-unsigned long long FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
 
 class WholeSetup : public SetupProgramTest {
  protected:
@@ -229,20 +214,20 @@ TEST_F(WholeSetup, AFailedFetchOfTheNewerSetupProgramIsReported) {
 
 TEST_F(WholeSetup, ClosingDuringASlowDownloadEndsAtOnceAndTheNextRunResumes) {
   PublishList();
-  const std::string installer = RandomBytes(3 << 20);
+  const std::string installer = RandomBytes(3 << 20, 8);
   Publish(L"ndp461.upd", installer);
   Publish(L"ndp461.upd.fault", "trickle=32768:100\n");
 
   HWND dialog = Start();
   ASSERT_TRUE(dialog);
   const std::wstring partial = WorkPath(L"ndp461.upd.FilePart");
-  for (int i = 0; i < 400 && FileSize(partial) < 100000; ++i) Sleep(50);
-  ASSERT_GE(FileSize(partial), 100000u) << "the download did not start";
+  for (int i = 0; i < 400 && FileSizeOf(partial) < 100000; ++i) Sleep(50);
+  ASSERT_GE(FileSizeOf(partial), 100000) << "the download did not start";
   ClickButton(dialog, IDC_EXIT);
   EXPECT_EQ(first_.WaitForExit(1500), 0) << "the process did not end within 1.5 s";
   first_.Kill();
 
-  const size_t kept = size_t(FileSize(partial));
+  const size_t kept = size_t(FileSizeOf(partial));
   ASSERT_GT(kept, 0u);
   ASSERT_LT(kept, installer.size());
   ClearFault(L"ndp461.upd");
@@ -278,7 +263,7 @@ TEST_F(WholeSetup, AnUnreachableListIsReportedAndDownloadsWaitForGood) {
 }
 
 TEST_F(WholeSetup, ServerTestTwoAsksTheTestServer) {
-  SetRegDword(HKEY_CURRENT_USER, kSettingsKey, L"ServerTest", 2, kView64);
+  SetRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"ServerTest", 2, kView64);
   PublishList();
   HWND dialog = Start();
   ASSERT_TRUE(dialog);

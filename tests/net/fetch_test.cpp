@@ -4,12 +4,12 @@
 #include <string>
 
 #include "build_config.h"
+#include "detect/registry.h"
 #include "net/fetch.h"
 #include "net/net_fixture.h"
 
 namespace {
 
-constexpr wchar_t kSettingsKey[] = L"Software\\Qirana\\Velto3rd";
 
 // FetchByName against the built-in base URLs, which reach the update server through a
 // proxy settings file that names it as the proxy and forces plain HTTP.
@@ -17,13 +17,13 @@ class Fetch : public ServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
-    DeleteRegValue(HKEY_CURRENT_USER, kSettingsKey, L"ServerTest", kView64);
+    DeleteRegValue(HKEY_CURRENT_USER, kProductRegistryKey, L"ServerTest", kView64);
     RouteThroughUpdateServer();
     CleanWorkFolder();
   }
   void TearDown() override {
     CleanWorkFolder();
-    DeleteRegValue(HKEY_CURRENT_USER, kSettingsKey, L"ServerTest", kView64);
+    DeleteRegValue(HKEY_CURRENT_USER, kProductRegistryKey, L"ServerTest", kView64);
     ServerTest::TearDown();
   }
   std::wstring Remote() const { return NameFor(L".upd"); }
@@ -59,9 +59,9 @@ TEST_F(Fetch, ServerTestBitTwoSelectsTheTestServer) {
   for (const Row& row : rows) {
     const std::string name = row.value ? std::to_string(*row.value) : "absent";
     if (row.value) {
-      SetRegDword(HKEY_CURRENT_USER, kSettingsKey, L"ServerTest", *row.value, kView64);
+      SetRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"ServerTest", *row.value, kView64);
     } else {
-      DeleteRegValue(HKEY_CURRENT_USER, kSettingsKey, L"ServerTest", kView64);
+      DeleteRegValue(HKEY_CURRENT_USER, kProductRegistryKey, L"ServerTest", kView64);
     }
     EXPECT_STREQ(UpdateServerBaseUrl(), row.test ? kTestBaseUrl : kProductionBaseUrl) << name;
     ClearRequestLog(TestServer::kUpdate);

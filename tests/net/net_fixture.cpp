@@ -2,16 +2,8 @@
 
 #include <bcrypt.h>
 
-#include <random>
 
 #include "app/setup_state.h"
-
-std::string RandomBytes(size_t count, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(count, '\0');
-  for (char& byte : bytes) byte = char(random() & 0xFF);
-  return bytes;
-}
 
 std::string Sha256Hex(const std::string& bytes) {
   BCRYPT_ALG_HANDLE algorithm = nullptr;
@@ -33,12 +25,6 @@ std::string Sha256Hex(const std::string& bytes) {
     text += kHex[byte & 0xF];
   }
   return text;
-}
-
-long long FileSizeOf(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 void MakeSparseFile(const std::wstring& path, long long size) {

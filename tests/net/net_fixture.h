@@ -1,4 +1,4 @@
-// Shared pieces of the download tests: random payloads, SHA-256, file sizes, and a test
+// Shared pieces of the download tests: SHA-256, sparse files, and a test
 // base that publishes files on a test server and cleans up after itself.
 #pragma once
 
@@ -11,11 +11,7 @@
 #include "support/servers/test_servers.h"
 #include "support/test_support.h"
 
-std::string RandomBytes(size_t count, unsigned seed);
 std::string Sha256Hex(const std::string& bytes);
-// Size of a file without opening it (the download holds its partial file unshared);
-// -1 when absent.
-long long FileSizeOf(const std::wstring& path);
 // Creates (or extends) a file to size bytes without writing them (a sparse file).
 void MakeSparseFile(const std::wstring& path, long long size);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <random>
 #include <vector>
 
 #include "app/setup_state.h"
@@ -125,6 +126,21 @@ std::string ReadFileBytes(const std::wstring& path) {
   CloseHandle(file);
   return bytes;
 }
+
+long long FileSizeOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string RandomBytes(size_t count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(count, '\0');
+  for (char& byte : bytes) byte = char(random() & 0xFF);
+  return bytes;
+}
+
+std::wstring Text(const HeapString& text) { return text ? std::wstring(text.get()) : L"<null>"; }
 
 std::wstring Widen(const std::string& utf8) {
   if (utf8.empty()) return std::wstring();

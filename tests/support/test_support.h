@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "util/owners.h"
+
 // Views for fixture values, as the 32-bit program sees them on 64-bit Windows.
 inline constexpr REGSAM kView32 = KEY_WOW64_32KEY;
 inline constexpr REGSAM kView64 = KEY_WOW64_64KEY;
@@ -45,6 +47,15 @@ bool IsDirectory(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // The whole file; an empty string when it cannot be read.
 std::string ReadFileBytes(const std::wstring& path);
+
+// Size of a file without opening it (a download holds its partial file unshared); -1
+// when absent.
+long long FileSizeOf(const std::wstring& path);
+// count bytes of a repeatable pseudo-random sequence chosen by seed.
+std::string RandomBytes(size_t count, unsigned seed);
+
+// The text of a HeapString, or "<null>" for a null one (for comparisons in tests).
+std::wstring Text(const HeapString& text);
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& text);

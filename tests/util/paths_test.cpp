@@ -9,8 +9,6 @@
 
 namespace {
 
-std::wstring Text(const HeapString& s) { return s ? std::wstring(s.get()) : L"<null>"; }
-
 TEST(Paths, ModulePathNamesTheRunningProgramAndLoadedModules) {
   wchar_t expected[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, expected, MAX_PATH);

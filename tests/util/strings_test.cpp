@@ -2,11 +2,10 @@
 
 #include <string>
 
+#include "support/test_support.h"
 #include "util/strings.h"
 
 namespace {
-
-std::wstring Text(const HeapString& s) { return s ? std::wstring(s.get()) : L"<null>"; }
 
 struct JoinCase {
   const wchar_t* first;

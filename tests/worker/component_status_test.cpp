@@ -20,8 +20,6 @@ namespace {
 constexpr DWORD kInstallerLimitMs = 120000;
 const std::wstring kLocalDbVersions = kLocalDbInstalledVersionsKey;
 
-std::wstring Text(const HeapString& s) { return s ? std::wstring(s.get()) : L"<null>"; }
-
 void MakeFolder(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
 
 void MakeWorkFolder() {

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """A scriptable update server for tests (Python standard library only).
 
 Serves the files of --root below "/updater/" on 127.0.0.1, on a port the system picks

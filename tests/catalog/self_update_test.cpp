@@ -22,10 +22,6 @@ const std::string kMark = "\xEF\xBB\xBF";
 // update server is reached through a proxy settings file, as the fetch tests do.
 class SelfUpdateTest : public CatalogServerTest {
  protected:
-  // The error message box is closed by the test and must be gone at once.
-  static void SetUpTestSuite() { UnmanagedWindows(); }
-  static void TearDownTestSuite() { ManagedWindows(); }
-
   std::wstring ProbeCommand(const std::wstring& arguments) {
     RemoveTree(Record());
     RemoveTree(Record() + L".closed");

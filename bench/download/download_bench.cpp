@@ -108,7 +108,7 @@ int wmain(int argc, wchar_t** argv) {
     const double bareSeconds = Now() - start;
     DeleteFileW(engine.c_str());
     start = Now();
-    if (!DownloadFile(url.c_str(), engine.c_str())) {
+    if (!DownloadFile(url.c_str(), engine.c_str(), TransferControl{})) {
       std::fprintf(stderr, "DownloadFile failed\n");
       return 1;
     }
@@ -130,7 +130,7 @@ int wmain(int argc, wchar_t** argv) {
   WriteAll((engine + L".FilePart").c_str(), whole.substr(0, half));
   Truncate(log);
   const double resumeStart = Now();
-  const bool resumed = DownloadFile(url.c_str(), engine.c_str());
+  const bool resumed = DownloadFile(url.c_str(), engine.c_str(), TransferControl{});
   const double resumeSeconds = Now() - resumeStart;
   const std::string afterResume = ReadAll(engine.c_str());
   // The server's log line: method, target, host, range, if-range, status, body bytes,

@@ -2,7 +2,7 @@
 
 #include <shlwapi.h>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "catalog/comma_field.h"
 #include "catalog/line_file.h"
 #include "catalog/update_list.h"

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "app/setup_state.h"
 #include "net/proxy_settings.h"
 #include "net/resume_validator.h"
 #include "net/transfer_rules.h"
@@ -108,13 +107,14 @@ UniqueFile OpenPartialForWriting(const wchar_t* path, const BodyPlan& plan) {
 // Copies the body into file from position up to expectedSize through one buffer. False
 // on a stop request, the third failed read in a row, an early end or a short write;
 // every byte written stays in the file.
-bool CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t expectedSize) {
+bool CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t expectedSize,
+              const TransferControl& control) {
   if (position >= expectedSize) return true;
   LocalBlock buffer(LocalAlloc(LPTR, kTransferBufferBytes));
   if (!buffer) return false;
   int32_t failures = 0;
   while (position < expectedSize) {
-    if (StopRequested()) return false;
+    if (StopRequested(control.stopEvent)) return false;
     const DWORD wanted = std::min<DWORD>(expectedSize - position, kTransferBufferBytes);
     DWORD received = 0;
     const bool readOk = InternetReadFile(request, buffer.get(), wanted, &received) != FALSE;
@@ -132,8 +132,7 @@ bool CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t expect
 
 }  // namespace
 
-bool StopRequested() {
-  HANDLE event = gSetup.stopEvent.get();
+bool StopRequested(HANDLE event) {
   if (!event || WaitForSingleObject(event, 0) != WAIT_OBJECT_0) return false;
   // Should the event reset itself when a wait sees it, setting it again lets the
   // worker's request loop see the stop as well and end by itself rather than by force.
@@ -171,7 +170,7 @@ bool QueryContentRange(HINTERNET request, wchar_t* text) {
   return QueryText(request, HTTP_QUERY_CONTENT_RANGE, text, kContentRangeUnits);
 }
 
-bool DownloadFile(const wchar_t* url, const wchar_t* destination) {
+bool DownloadFile(const wchar_t* url, const wchar_t* destination, const TransferControl& control) {
   HeapString partialPath = ConcatString(destination, kPartialSuffix);
   HeapString validatorPath = ConcatString(destination, kValidatorSuffix);
   if (!partialPath || !validatorPath) return false;
@@ -226,7 +225,9 @@ bool DownloadFile(const wchar_t* url, const wchar_t* destination) {
       DropValidator(validatorPath.get());
     }
   }
-  if (!CopyBody(request.get(), file.get(), plan.position, plan.expectedSize)) return false;
+  if (!CopyBody(request.get(), file.get(), plan.position, plan.expectedSize, control)) {
+    return false;
+  }
   file.reset();
   return CompletePartial(partialPath.get(), destination, validatorPath.get());
 }

@@ -18,9 +18,17 @@ struct UrlParts {
   HeapString path;
 };
 
-// Whether the setup's stop event exists and is signalled now (zero wait). A signal seen
-// here stays set for every later test of the same event.
-bool StopRequested();
+// What the caller gives a transfer besides its URL and destination. The engine knows
+// nothing of the setup's shared state: whatever it must watch comes in here.
+struct TransferControl {
+  // Signalled: the transfer stops before its next read, keeping the partial file. Null:
+  // nothing stops it.
+  HANDLE stopEvent = nullptr;
+};
+
+// Whether stopEvent exists and is signalled now (zero wait). A signal seen here stays
+// set for every later test of the same event.
+bool StopRequested(HANDLE stopEvent);
 
 // Cracks url into parts (allocating its buffers). When IsHttpForced() and url begins
 // with "https://" (exactly so), it is cracked as "http://" followed by the rest. True
@@ -39,4 +47,4 @@ bool QueryContentRange(HINTERNET request, wchar_t* text);
 // partial file is kept with every byte written, except when the server's answer shows
 // that it cannot be continued (then it is deleted). destination itself is only ever
 // written by the final move. Both texts belong to the caller.
-bool DownloadFile(const wchar_t* url, const wchar_t* destination);
+bool DownloadFile(const wchar_t* url, const wchar_t* destination, const TransferControl& control);

@@ -2,28 +2,16 @@
 
 #include <shlwapi.h>
 
-#include "build_config.h"
-#include "detect/registry.h"
 #include "net/download.h"
 #include "util/paths.h"
 #include "util/strings.h"
 
-namespace {
-
-constexpr int32_t kTestServerBit = 2;
-
-}  // namespace
-
-const wchar_t* UpdateServerBaseUrl() {
-  const int32_t serverTest = ReadRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"ServerTest", 0, true);
-  return (serverTest & kTestServerBit) != 0 ? kTestBaseUrl : kProductionBaseUrl;
-}
-
-bool FetchByName(const wchar_t* remoteName, const wchar_t* localName, bool force) {
+bool FetchByName(const wchar_t* baseUrl, const wchar_t* remoteName, const wchar_t* localName,
+                 bool force, const TransferControl& control) {
   // Both names come from update files; a name with a folder part would reach outside
   // the work folder (and the server's folder).
   if (!IsBareFileName(remoteName) || !IsBareFileName(localName)) return false;
-  HeapString url = ConcatString(UpdateServerBaseUrl(), remoteName);
+  HeapString url = ConcatString(baseUrl, remoteName);
   HeapString downloadPath = WorkPath(remoteName, true);
   HeapString finalPath = WorkPath(localName, true);
   if (!url || !downloadPath || !finalPath) return false;
@@ -32,7 +20,7 @@ bool FetchByName(const wchar_t* remoteName, const wchar_t* localName, bool force
     if (!force) return true;
     DeleteFileW(finalPath.get());
   }
-  if (!DownloadFile(url.get(), downloadPath.get())) {
+  if (!DownloadFile(url.get(), downloadPath.get(), control)) {
     DeleteFileW(downloadPath.get());
     return false;
   }

@@ -2,7 +2,7 @@
 // and watch of the prerequisite installers. Everything here runs on the UI thread.
 #pragma once
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "util/owners.h"
 
 // ComponentStatus codes.

@@ -2,10 +2,10 @@
 
 #include <objbase.h>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "catalog/update_info.h"
 #include "catalog/update_list.h"
-#include "net/fetch.h"
+#include "catalog/update_server.h"
 #include "util/strings.h"
 
 namespace {
@@ -37,7 +37,7 @@ void EndRequest() {
 }
 
 void FetchPrerequisite(ComponentSlot& slot) {
-  if (!FetchByName(slot.remoteName, slot.localName, false)) {
+  if (!FetchFromUpdateServer(slot.remoteName, slot.localName, false)) {
     slot.downloadFailed.store(true, std::memory_order_relaxed);
   }
 }
@@ -47,7 +47,7 @@ void FetchPrerequisite(ComponentSlot& slot) {
 bool FetchPiece(const wchar_t* baseName) {
   HeapString remote = ConcatString(baseName, L".upd");
   HeapString local = ConcatString(baseName, L".upi");
-  return FetchByName(remote.get(), local.get(), false);
+  return FetchFromUpdateServer(remote.get(), local.get(), false);
 }
 
 void Serve(int32_t request) {

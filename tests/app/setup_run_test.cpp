@@ -1,4 +1,5 @@
-#include "app/setup_run.h"
+#include "state/command_line.h"
+#include "worker/setup_init.h"
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,30 @@ TEST(UpdateMode, OnlyAnExactDashUAsTheFirstArgument) {
   };
   for (const auto& row : rows) {
     EXPECT_EQ(IsUpdateModeCommandLine(row.commandLine), row.updateMode)
+        << Narrow(row.commandLine);
+  }
+}
+
+TEST(CommandLine, SwitchesAnywhereInAnyCaseAndTheLogPlace) {
+  const struct {
+    const wchar_t* commandLine;
+    bool updateMode;
+    RunMode mode;
+    const wchar_t* logPath;
+  } rows[] = {
+      {L"VeltoSetup.exe", false, RunMode::kInteractive, nullptr},
+      {L"VeltoSetup.exe -U /PASSIVE", true, RunMode::kPassive, nullptr},
+      {L"VeltoSetup.exe /passive -Quiet", false, RunMode::kQuiet, nullptr},
+      {L"VeltoSetup.exe /log \"C:\\a b\\s.log\" -U", false, RunMode::kInteractive, L"C:\\a b\\s.log"},
+      {L"VeltoSetup.exe -U -LOG x.log /norestart", true, RunMode::kInteractive, L"x.log"},
+      {L"VeltoSetup.exe /log", false, RunMode::kInteractive, nullptr},
+      {L"VeltoSetup.exe quiet //passive /quiet-", false, RunMode::kInteractive, nullptr},
+  };
+  for (const auto& row : rows) {
+    const CommandLineOptions options = ParseCommandLine(row.commandLine);
+    EXPECT_EQ(options.updateMode, row.updateMode) << Narrow(row.commandLine);
+    EXPECT_EQ(options.mode, row.mode) << Narrow(row.commandLine);
+    EXPECT_EQ(Text(options.logPath), row.logPath ? row.logPath : L"<null>")
         << Narrow(row.commandLine);
   }
 }

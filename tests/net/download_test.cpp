@@ -3,7 +3,6 @@
 #include <random>
 #include <string>
 
-#include "app/setup_state.h"
 #include "net/download.h"
 #include "net/net_fixture.h"
 
@@ -17,7 +16,10 @@ class Download : public ServerTest {
   std::wstring Partial() { return Destination() + L".FilePart"; }
   std::wstring Validator() { return Destination() + L".FileValidator"; }
   std::wstring Url() { return ServedUrl(TestServer::kUpdate, NameFor()); }
-  bool Run() { return DownloadFile(Url().c_str(), Destination().c_str()); }
+  bool Run() { return DownloadFile(Url().c_str(), Destination().c_str(), control_); }
+  // What the program passes: its stop event (manual-reset, made by the stop test).
+  TransferControl control_;
+  UniqueHandle stopEvent_;
   std::vector<LoggedRequest> Requests(size_t count) {
     return AwaitRequests(TestServer::kUpdate, NameFor(), count);
   }
@@ -262,12 +264,14 @@ TEST_F(Download, DropsAtRandomOffsetsResumeWithOnlyTheMissingBytes) {
 struct BackgroundDownload {
   std::wstring url;
   std::wstring destination;
+  TransferControl control;
   bool result = true;
 };
 
 DWORD WINAPI RunDownload(void* context) {
   auto* download = static_cast<BackgroundDownload*>(context);
-  download->result = DownloadFile(download->url.c_str(), download->destination.c_str());
+  download->result = DownloadFile(download->url.c_str(), download->destination.c_str(),
+                                  download->control);
   return 0;
 }
 
@@ -275,16 +279,17 @@ TEST_F(Download, StopDuringASlowBodyKeepsEveryByteAndTheNextCallResumes) {
   const std::string body = RandomBytes(400000, 8);
   Publish(TestServer::kUpdate, NameFor(), body);
   SetFault(NameFor(), "trickle=4096:40");
-  // Auto-reset, as the program creates it.
-  gSetup.stopEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  BackgroundDownload download{Url(), Destination()};
+  // Manual-reset, as the program creates it.
+  stopEvent_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  control_.stopEvent = stopEvent_.get();
+  BackgroundDownload download{Url(), Destination(), control_};
   UniqueHandle thread(CreateThread(nullptr, 0, RunDownload, &download, 0, nullptr));
   ASSERT_TRUE(thread);
   const ULONGLONG deadline = GetTickCount64() + 20000;
   while (FileSizeOf(Partial()) < 40000 && GetTickCount64() < deadline) Sleep(20);
   ASSERT_GE(FileSizeOf(Partial()), 40000);
   const ULONGLONG stopped = GetTickCount64();
-  SetEvent(gSetup.stopEvent.get());
+  SetEvent(stopEvent_.get());
   ASSERT_EQ(WaitForSingleObject(thread.get(), 20000), WAIT_OBJECT_0);
   EXPECT_LT(GetTickCount64() - stopped, 2000u) << "the stop must take effect at the next read";
   EXPECT_FALSE(download.result);
@@ -292,7 +297,7 @@ TEST_F(Download, StopDuringASlowBodyKeepsEveryByteAndTheNextCallResumes) {
   EXPECT_GE(kept.size(), 40000u);
   EXPECT_LT(kept.size(), body.size());
   EXPECT_EQ(kept, body.substr(0, kept.size()));
-  EXPECT_TRUE(StopRequested()) << "the signal stays for the worker's own test";
+  EXPECT_TRUE(StopRequested(stopEvent_.get())) << "the signal stays for the worker's own test";
   Requests(1);  // the stopped answer's line, logged once the server notices
 
   // Still set: the next call stops before its first read and changes nothing.
@@ -300,8 +305,8 @@ TEST_F(Download, StopDuringASlowBodyKeepsEveryByteAndTheNextCallResumes) {
   EXPECT_FALSE(Run());
   EXPECT_EQ(ReadFileBytes(Partial()), kept);
 
-  ResetEvent(gSetup.stopEvent.get());
-  EXPECT_FALSE(StopRequested());
+  ResetEvent(stopEvent_.get());
+  EXPECT_FALSE(StopRequested(stopEvent_.get()));
   ClearFault(NameFor());
   ASSERT_TRUE(Run());
   EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(body));
@@ -315,8 +320,7 @@ TEST_F(Download, StopDuringASlowBodyKeepsEveryByteAndTheNextCallResumes) {
 }
 
 TEST_F(Download, StopRequestedIsFalseWithoutAnEvent) {
-  gSetup.stopEvent.reset();
-  EXPECT_FALSE(StopRequested());
+  EXPECT_FALSE(StopRequested(nullptr));
 }
 
 TEST_F(Download, UnusableUrlsFailBeforeTouchingThePartialFile) {
@@ -325,7 +329,7 @@ TEST_F(Download, UnusableUrlsFailBeforeTouchingThePartialFile) {
   const std::wstring urls[] = {L"ftp://127.0.0.1/updater/x", L"file:///C:/x", L"not a url",
                                L"", refused};
   for (const std::wstring& url : urls) {
-    EXPECT_FALSE(DownloadFile(url.c_str(), Destination().c_str())) << Narrow(url);
+    EXPECT_FALSE(DownloadFile(url.c_str(), Destination().c_str(), control_)) << Narrow(url);
     EXPECT_EQ(ReadFileBytes(Partial()), "kept as it was") << Narrow(url);
     EXPECT_FALSE(PathExists(Destination()));
   }
@@ -360,9 +364,9 @@ TEST_F(Download, HttpsIsFetchedAsHttpOnlyWhenForcedAndWrittenInLowerCase) {
   RouteThroughUpdateServer();
   ClearRequestLog(TestServer::kUpdate);
   const std::wstring tail = L"updates.velto.example/updater/" + NameFor();
-  ASSERT_TRUE(DownloadFile((L"https://" + tail).c_str(), Destination().c_str()));
+  ASSERT_TRUE(DownloadFile((L"https://" + tail).c_str(), Destination().c_str(), control_));
   EXPECT_EQ(ReadFileBytes(Destination()), body);
-  EXPECT_FALSE(DownloadFile((L"HTTPS://" + tail).c_str(), (temp_ / L"upper").c_str()));
+  EXPECT_FALSE(DownloadFile((L"HTTPS://" + tail).c_str(), (temp_ / L"upper").c_str(), control_));
   const auto log = AwaitRequests(TestServer::kUpdate, L"", 2);
   ASSERT_EQ(log.size(), 2u);
   // Lines come in the order the answers ended.

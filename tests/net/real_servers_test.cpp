@@ -38,7 +38,7 @@ class RealServers : public ServerTest {
  protected:
   std::wstring Destination() { return temp_ / NameFor(); }
   std::wstring Partial() { return Destination() + L".FilePart"; }
-  bool Run(const std::wstring& url) { return DownloadFile(url.c_str(), Destination().c_str()); }
+  bool Run(const std::wstring& url) { return DownloadFile(url.c_str(), Destination().c_str(), TransferControl{}); }
 };
 
 TEST_F(RealServers, NginxFreshResumedAndAlreadyCompleteDownloads) {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "ui/resource.h"
 
 namespace {

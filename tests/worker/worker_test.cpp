@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "support/servers/proxy_ini.h"
 #include "support/servers/test_servers.h"
 #include "support/test_support.h"

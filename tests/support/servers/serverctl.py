@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Starts and stops the test servers, each in its own folder of the build tree.
 
   serverctl.py start update DIR
@@ -13,6 +13,10 @@ to DIR/requests.log, one line per request, tab-separated:
 (an absent value is "-" from the update server and empty from nginx). The proxy (tinyproxy with BasicAuth, chained to the update
 server as its upstream) keeps DIR/credentials (user name, then password, one a line).
 Only the process recorded in DIR/pid is ever stopped.
+
+Both scripts run under Debian's /usr/bin/python3 (tools/install-deps), not the first
+python3 on PATH: a version manager's shim there costs some tenths of a second per start,
+and a test run starts and stops a dozen servers.
 """
 
 import argparse

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """A scriptable update server for tests (Python standard library only).
 
 Serves the files of --root below "/updater/" on 127.0.0.1, on a port the system picks
@@ -27,9 +27,12 @@ switch per line ("key" or "key=value", "#" starts a comment), read at every requ
   partial-without-range  a 206 without Content-Range
   trickle=BYTES:MS       send the body in pieces of BYTES, pausing MS before each
   stall=N:MS             after N body bytes, pause MS (several lines allowed)
+  hold=N                 after N body bytes, wait while NAME.hold exists beside the file
+                         (at most a minute): a test lets the rest go once it has seen
+                         what it waits for, instead of guessing a pause
   times=K                the switches hold for the next K requests of the file; then
                          the sidecar file is deleted
-Sidecar files are never served.
+Sidecar files (.fault, .hold) are never served.
 
 Request log (--log), one line per request when it has ended, fields separated by tabs,
 "-" for an absent value:
@@ -50,6 +53,7 @@ import time
 import urllib.parse
 
 PREFIX = "/updater/"
+HOLD_LIMIT_S = 60.0
 
 
 def parse_faults(path):
@@ -138,7 +142,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         root = self.server.vhosts.get(self.target_host, self.server.root)
         parts = [p for p in relative.split("/") if p]
         if not parts or any(p in (".", "..") or "\\" in p for p in parts) or \
-                relative.endswith(".fault"):
+                relative.endswith((".fault", ".hold")):
             return self.respond_simple(404, "no such file")
         file_path = os.path.join(root, *parts)
         if not os.path.isfile(file_path):
@@ -256,6 +260,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             count, _, ms = faults["trickle"].partition(":")
             piece, pause = max(1, int(count)), int(ms or "0") / 1000.0
         stalls = sorted(faults.get("stall", []))
+        hold = int(faults["hold"]) if "hold" in faults else None
         limit = length if cut is None else min(length, cut[1])
         sent = 0
         with open(file_path, "rb") as source:
@@ -264,9 +269,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if stalls and sent >= stalls[0][0]:
                     time.sleep(stalls.pop(0)[1] / 1000.0)
                     continue
+                if hold is not None and sent >= hold:
+                    self.wait_for_release(file_path + ".hold")
+                    hold = None
+                    continue
                 step = min(piece, limit - sent)
                 if stalls:
                     step = min(step, stalls[0][0] - sent)
+                if hold is not None:
+                    step = min(step, hold - sent)
                 if pause:
                     time.sleep(pause)
                 data = source.read(step)
@@ -286,6 +297,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif chunked:
             self.wfile.write(b"0\r\n\r\n")
         return sent
+
+    @staticmethod
+    def wait_for_release(gate):
+        deadline = time.monotonic() + HOLD_LIMIT_S
+        while os.path.exists(gate) and time.monotonic() < deadline:
+            time.sleep(0.02)
 
     def cut_connection(self, reset):
         self.close_connection = True

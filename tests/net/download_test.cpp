@@ -72,6 +72,14 @@ TEST_F(Download, EveryAnswerToAResumeOrAFreshRequest) {
       {"416 without Content-Range", "unsatisfiable=none", prefix, false, PartialAfter::kDeleted, 416},
       {"partial longer than the file", "", RandomBytes(60000, 5), false, PartialAfter::kDeleted, 416},
       {"206 without Content-Range", "partial-without-range", prefix, false, PartialAfter::kDeleted, 206},
+      {"206 whose total is *", "range-total=*", prefix, false, PartialAfter::kDeleted, 206},
+      {"206 whose total is 0", "range-total=0", prefix, false, PartialAfter::kDeleted, 206},
+      {"206 whose total is unreadable", "range-total=x1", prefix, false, PartialAfter::kDeleted, 206},
+      {"206 whose total is its start", "range-total=20000", prefix, false, PartialAfter::kDeleted, 206},
+      {"206 whose total is below the partial size", "start-beyond=-500\nrange-total=19999",
+       prefix, false, PartialAfter::kDeleted, 206},
+      {"206 from 0 rewrites the partial file", "start-beyond=-20000", junk, true,
+       PartialAfter::kMoved, 206},
       {"500", "status=500", prefix, false, PartialAfter::kUntouched, 500},
       {"404", "status=404", prefix, false, PartialAfter::kUntouched, 404},
       {"301 is not followed", "redirect=301", prefix, false, PartialAfter::kUntouched, 301},
@@ -317,6 +325,54 @@ TEST_F(Download, StopDuringASlowBodyKeepsEveryByteAndTheNextCallResumes) {
   const auto requests = Requests(2);
   EXPECT_EQ(requests.size(), 2u);
   for (const LoggedRequest& request : requests) EXPECT_EQ(request.range, RangeFrom(kept.size()));
+}
+
+// What ended a failed transfer is what the worker's retry decision reads; a server that
+// goes silent ends it through the receive timeout instead of holding it for good.
+TEST_F(Download, EachFailureTellsWhatEndedItAndASilentServerTimesOut) {
+  const std::string body = RandomBytes(50000, 14);
+  Publish(TestServer::kUpdate, NameFor(), body);
+  struct Row {
+    const char* name;
+    const char* fault;
+    TransferEnd end;
+    uint32_t status;
+    DWORD error;
+    long long partialAfter;  // -1: none
+  };
+  const Row rows[] = {
+      {"silent after 1000 bytes", "stall=1000:2000", TransferEnd::kReadFailed, 200,
+       ERROR_INTERNET_TIMEOUT, 1000},
+      {"body ends early", "close-after=3000", TransferEnd::kEndedEarly, 200, 0, 3000},
+      {"503", "status=503", TransferEnd::kStatusRefused, 503, 0, -1},
+      {"404", "status=404", TransferEnd::kStatusRefused, 404, 0, -1},
+      {"no length", "chunked", TransferEnd::kStatusRefused, 200, 0, -1},
+      {"complete", "", TransferEnd::kComplete, 200, 0, -1},
+  };
+  TransferOutcome outcome;
+  control_.outcome = &outcome;
+  control_.receiveTimeoutMs = 300;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    RemoveTree(Partial());
+    SetFault(NameFor(), row.fault);
+    outcome = TransferOutcome{};
+    const ULONGLONG started = GetTickCount64();
+    EXPECT_EQ(Run(), row.end == TransferEnd::kComplete);
+    EXPECT_LT(GetTickCount64() - started, 3000u);
+    EXPECT_EQ(outcome.end, row.end);
+    EXPECT_EQ(outcome.status, row.status);
+    if (row.error) {
+      EXPECT_EQ(outcome.error, row.error);
+    }
+    EXPECT_EQ(FileSizeOf(Partial()), row.partialAfter);
+  }
+  // Nothing listens: the connection is refused at once.
+  const std::wstring refused = L"http://127.0.0.1:1/updater/" + NameFor();
+  EXPECT_FALSE(DownloadFile(refused.c_str(), Destination().c_str(), control_));
+  EXPECT_EQ(outcome.end, TransferEnd::kNoAnswer);
+  EXPECT_EQ(outcome.error, DWORD(ERROR_INTERNET_CANNOT_CONNECT));
+  Requests(std::size(rows));  // the stalled answer's line comes late: not into another test's log
 }
 
 TEST_F(Download, StopRequestedIsFalseWithoutAnEvent) {

@@ -135,14 +135,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_response(200, "Connection established")
         self.end_headers()
         self.wfile.flush()
-        relayed = self.relay(upstream)
+        # Logged when the tunnel opens: a client may keep it open long after its request.
+        self.record(200, 0)
         self.close_connection = True
-        self.record(200, relayed)
+        self.relay(upstream)
 
     def relay(self, upstream):
-        """Copies both ways until one side closes (bounded by 60 s of silence); the
-        bytes that came back from the target."""
-        relayed = 0
+        """Copies both ways until one side closes (bounded by 60 s of silence)."""
         sockets = [self.connection, upstream]
         try:
             while True:
@@ -152,16 +151,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 for source in ready:
                     data = source.recv(65536)
                     if not data:
-                        return relayed
+                        return
                     target = upstream if source is self.connection else self.connection
                     target.sendall(data)
-                    if source is upstream:
-                        relayed += len(data)
         except OSError:
             pass
         finally:
             upstream.close()
-        return relayed
 
     def do_HEAD(self):
         self.do_GET(head=True)

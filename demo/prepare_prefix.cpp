@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "app/setup_run.h"
+#include "worker/setup_init.h"
 #include "detect/localdb.h"
 #include "support/installers/test_installers.h"
 #include "support/servers/proxy_ini.h"

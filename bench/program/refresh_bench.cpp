@@ -16,8 +16,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/setup_run.h"
-#include "app/setup_state.h"
+#include "worker/setup_init.h"
+#include "state/setup_state.h"
 #include "support/test_support.h"
 #include "ui/resource.h"
 #include "ui/setup_dialog.h"

@@ -4,7 +4,7 @@
 #include <gdiplus.h>
 
 #include "app/setup_run.h"
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <utility>
 
-#include "app/setup_state.h"
-#include "net/fetch.h"
+#include "state/setup_state.h"
+#include "catalog/update_server.h"
 #include "util/paths.h"
 #include "util/process.h"
 #include "util/strings.h"
@@ -49,7 +49,7 @@ void SelfUpdate(const wchar_t* setupBaseName) {
     const bool bare = IsBareFileName(setupBaseName);
     HeapString remoteName = bare ? ConcatString(setupBaseName, L".upd") : HeapString();
     HeapString localName = bare ? ConcatString(setupBaseName, L".exe") : HeapString();
-    fetched = bare && FetchByName(remoteName.get(), localName.get(), true);
+    fetched = bare && FetchFromUpdateServer(remoteName.get(), localName.get(), true);
     if (fetched) {
       HeapString path = WorkPath(localName.get(), true);
       commandLine = SetupCommandLine(path.get(), gSetup.updateMode.load(std::memory_order_relaxed));

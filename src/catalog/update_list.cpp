@@ -2,10 +2,10 @@
 
 #include <shlwapi.h>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "catalog/self_update.h"
 #include "catalog/update_selection.h"
-#include "net/fetch.h"
+#include "catalog/update_server.h"
 #include "util/paths.h"
 
 bool PrepareUpdateInfo() {
@@ -18,7 +18,7 @@ bool PrepareUpdateInfo() {
   }
   gSetup.phase.store(kPhaseQuerying, std::memory_order_release);
   // Forced: a list from an earlier run is never reused.
-  if (!FetchByName(kUpdateListRemoteName, kUpdateListLocalName, true)) return false;
+  if (!FetchFromUpdateServer(kUpdateListRemoteName, kUpdateListLocalName, true)) return false;
   HeapString stamp = NowStamp();
   if (!stamp) return false;
   HeapString listPath = WorkPath(kUpdateListLocalName, true);

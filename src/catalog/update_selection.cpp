@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "catalog/comma_field.h"
 #include "catalog/line_file.h"
 #include "util/strings.h"

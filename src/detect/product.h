@@ -3,7 +3,7 @@
 // whether a setup step is done.
 #pragma once
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "detect/registry.h"
 #include "util/owners.h"
 

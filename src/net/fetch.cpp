@@ -2,37 +2,30 @@
 
 #include <shlwapi.h>
 
-#include "build_config.h"
-#include "detect/registry.h"
 #include "net/download.h"
 #include "util/paths.h"
 #include "util/strings.h"
 
-namespace {
-
-constexpr int32_t kTestServerBit = 2;
-
-}  // namespace
-
-const wchar_t* UpdateServerBaseUrl() {
-  const int32_t serverTest = ReadRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"ServerTest", 0, true);
-  return (serverTest & kTestServerBit) != 0 ? kTestBaseUrl : kProductionBaseUrl;
-}
-
-bool FetchByName(const wchar_t* remoteName, const wchar_t* localName, bool force) {
+bool FetchByName(const wchar_t* baseUrl, const wchar_t* remoteName, const wchar_t* localName,
+                 bool force, const TransferControl& control) {
+  // Whatever ends the fetch before or after the transfer is this side's.
+  if (control.outcome) *control.outcome = TransferOutcome{};
   // Both names come from update files; a name with a folder part would reach outside
   // the work folder (and the server's folder).
   if (!IsBareFileName(remoteName) || !IsBareFileName(localName)) return false;
-  HeapString url = ConcatString(UpdateServerBaseUrl(), remoteName);
+  HeapString url = ConcatString(baseUrl, remoteName);
   HeapString downloadPath = WorkPath(remoteName, true);
   HeapString finalPath = WorkPath(localName, true);
   if (!url || !downloadPath || !finalPath) return false;
 
   if (PathFileExistsW(finalPath.get())) {
-    if (!force) return true;
+    if (!force) {
+      if (control.outcome) control.outcome->end = TransferEnd::kComplete;
+      return true;
+    }
     DeleteFileW(finalPath.get());
   }
-  if (!DownloadFile(url.get(), downloadPath.get())) {
+  if (!DownloadFile(url.get(), downloadPath.get(), control)) {
     DeleteFileW(downloadPath.get());
     return false;
   }
@@ -41,6 +34,7 @@ bool FetchByName(const wchar_t* remoteName, const wchar_t* localName, bool force
   // could not be deleted must not pass for the fresh download. The remote name lives only
   // between the two moves.
   if (MoveFileW(downloadPath.get(), finalPath.get())) return true;
+  if (control.outcome) control.outcome->end = TransferEnd::kLocalFailure;
   DeleteFileW(downloadPath.get());
   return false;
 }

@@ -2,7 +2,7 @@
 
 #include <shlwapi.h>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "catalog/update_list.h"
 #include "util/paths.h"
 #include "util/process.h"

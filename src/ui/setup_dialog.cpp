@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "detect/dotnet.h"
 #include "detect/localdb.h"
 #include "detect/product.h"

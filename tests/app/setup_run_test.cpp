@@ -1,4 +1,5 @@
-#include "app/setup_run.h"
+#include "state/command_line.h"
+#include "worker/setup_init.h"
 
 #include <gtest/gtest.h>
 
@@ -32,6 +33,30 @@ TEST(UpdateMode, OnlyAnExactDashUAsTheFirstArgument) {
   }
 }
 
+TEST(CommandLine, SwitchesAnywhereInAnyCaseAndTheLogPlace) {
+  const struct {
+    const wchar_t* commandLine;
+    bool updateMode;
+    RunMode mode;
+    const wchar_t* logPath;
+  } rows[] = {
+      {L"VeltoSetup.exe", false, RunMode::kInteractive, nullptr},
+      {L"VeltoSetup.exe -U /PASSIVE", true, RunMode::kPassive, nullptr},
+      {L"VeltoSetup.exe /passive -Quiet", false, RunMode::kQuiet, nullptr},
+      {L"VeltoSetup.exe /log \"C:\\a b\\s.log\" -U", false, RunMode::kInteractive, L"C:\\a b\\s.log"},
+      {L"VeltoSetup.exe -U -LOG x.log /norestart", true, RunMode::kInteractive, L"x.log"},
+      {L"VeltoSetup.exe /log", false, RunMode::kInteractive, nullptr},
+      {L"VeltoSetup.exe quiet //passive /quiet-", false, RunMode::kInteractive, nullptr},
+  };
+  for (const auto& row : rows) {
+    const CommandLineOptions options = ParseCommandLine(row.commandLine);
+    EXPECT_EQ(options.updateMode, row.updateMode) << Narrow(row.commandLine);
+    EXPECT_EQ(options.mode, row.mode) << Narrow(row.commandLine);
+    EXPECT_EQ(Text(options.logPath), row.logPath ? row.logPath : L"<null>")
+        << Narrow(row.commandLine);
+  }
+}
+
 class InitSetupStateTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -60,11 +85,17 @@ TEST_F(InitSetupStateTest, JudgesEachStepAndEmptiesThePieceTable) {
   EXPECT_STREQ(gSetup.slots[kDotNet].remoteName, L"ndp461.upd");
   EXPECT_STREQ(gSetup.slots[kDotNet].localName, L"ndp461.exe");
   EXPECT_FALSE(gSetup.slots[kLocalDb].installedAtStart.load());
-  const wchar_t* remote = nullptr;
-  const wchar_t* local = nullptr;
-  LocalDbInstallerNames(LocalDbPackageKind(), &remote, &local);
-  EXPECT_STREQ(gSetup.slots[kLocalDb].remoteName, remote);
-  EXPECT_STREQ(gSetup.slots[kLocalDb].localName, local);
+  // This build answers as the 32-bit program on 64-bit Windows: Windows 7 (what Wine
+  // reports unless told otherwise) gets the 2014 x64 package, later versions the 2017 one.
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  ASSERT_TRUE(GetVersionExW(&version));
+  const bool after7 = version.dwMajorVersion > 6 ||
+                      (version.dwMajorVersion == 6 && version.dwMinorVersion > 1);
+  EXPECT_STREQ(gSetup.slots[kLocalDb].remoteName,
+               after7 ? L"ldb2017rtmx64.upd" : L"ldb2014sp3x64.upd");
+  EXPECT_STREQ(gSetup.slots[kLocalDb].localName,
+               after7 ? L"ldb2017rtmx64.msi" : L"ldb2014sp3x64.msi");
   // The registration alone counts at start, though no version code is on offer yet.
   EXPECT_TRUE(gSetup.slots[kProduct].installedAtStart.load());
   EXPECT_FALSE(gSetup.slots[kProduct].downloadFailed.load());

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "catalog/comma_field.h"
 #include "catalog/line_file.h"
 #include "catalog/update_info.h"

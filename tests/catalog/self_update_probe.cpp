@@ -12,7 +12,7 @@
 
 #include <cwchar>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "catalog/self_update.h"
 #include "catalog/update_list.h"
 #include "support/installers/standin.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "catalog/self_update.h"
 #include "catalog_test_support.h"
 #include "dialog_driver.h"

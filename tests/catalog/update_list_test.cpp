@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 #include "catalog/update_list.h"
 #include "catalog/update_selection.h"
 #include "catalog_test_support.h"

@@ -1,6 +1,6 @@
 #include "e2e_fixture.h"
 
-#include "app/setup_run.h"
+#include "worker/setup_init.h"
 #include "detect/localdb.h"
 #include "detect/registry.h"
 #include "support/installers/test_installers.h"

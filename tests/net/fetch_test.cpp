@@ -4,6 +4,7 @@
 #include <string>
 
 #include "build_config.h"
+#include "catalog/update_server.h"
 #include "detect/registry.h"
 #include "net/fetch.h"
 #include "net/net_fixture.h"
@@ -29,7 +30,7 @@ class Fetch : public ServerTest {
   std::wstring Remote() const { return NameFor(L".upd"); }
   std::wstring Local() const { return NameFor(L".upi"); }
   std::wstring Work(const std::wstring& name) const { return WorkFolderPath() + L"\\" + name; }
-  bool Run(bool force) { return FetchByName(Remote().c_str(), Local().c_str(), force); }
+  bool Run(bool force) { return FetchFromUpdateServer(Remote().c_str(), Local().c_str(), force); }
   std::vector<LoggedRequest> Requests(size_t count) {
     return AwaitRequests(TestServer::kUpdate, Remote(), count);
   }
@@ -144,7 +145,7 @@ TEST_F(Fetch, NamesThatAreNotBareFileNamesFetchNothing) {
                       {remote.c_str(), L"..\\evil.exe"}, {remote.c_str(), L"C:evil.exe"},
                       {remote.c_str(), L""}};
   for (const Row& row : rows) {
-    EXPECT_FALSE(FetchByName(row.remote, row.local, true));
+    EXPECT_FALSE(FetchByName(UpdateServerBaseUrl(), row.remote, row.local, true, TransferControl{}));
   }
   EXPECT_TRUE(AwaitRequests(TestServer::kUpdate, L"", 0).empty());
 }

@@ -3,7 +3,6 @@
 #include <bcrypt.h>
 
 
-#include "app/setup_state.h"
 
 std::string Sha256Hex(const std::string& bytes) {
   BCRYPT_ALG_HANDLE algorithm = nullptr;

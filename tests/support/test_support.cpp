@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "app/setup_state.h"
+#include "state/setup_state.h"
 
 namespace {
 

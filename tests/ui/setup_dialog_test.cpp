@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_run.h"
+#include "worker/setup_init.h"
 #include "detect/localdb.h"
 #include "support/installers/test_installers.h"
 #include "support/test_support.h"

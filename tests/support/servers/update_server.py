@@ -9,7 +9,9 @@ honoured (a strong ETag or the exact Last-Modified text, otherwise the whole fil
 It also acts as a forward proxy for absolute-URI requests ("GET http://host/updater/x"),
 serving them from the same folder (or from --vhost HOST=DIR), so that the program's
 built-in https:// base URLs reach it through a proxy settings file that forces plain
-HTTP. The request log names the host that was asked.
+HTTP. The request log names the host that was asked. With --tunnel PORT_FILE it also
+opens CONNECT tunnels to "*.velto.example:443", to 127.0.0.1 on the port that file names
+(the TLS server), as an office proxy does for HTTPS; other CONNECT targets get 405.
 
 Per-file fault switches live in a sidecar file NAME.fault beside the served file, one
 switch per line ("key" or "key=value", "#" starts a comment), read at every request:
@@ -25,6 +27,7 @@ switch per line ("key" or "key=value", "#" starts a comment), read at every requ
   start-beyond=K         a 206 that starts K bytes after the requested offset (before
                          it when K is negative)
   partial-without-range  a 206 without Content-Range
+  range-total=TEXT       a 206 whose Content-Range total reads TEXT ("*", "0", "x1")
   trickle=BYTES:MS       send the body in pieces of BYTES, pausing MS before each
   stall=N:MS             after N body bytes, pause MS (several lines allowed)
   hold=N                 after N body bytes, wait while NAME.hold exists beside the file
@@ -42,6 +45,7 @@ target is the request target as sent (absolute in proxy mode); host is the host 
 """
 
 import argparse
+import select
 import email.utils
 import http.server
 import os
@@ -124,7 +128,40 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_CONNECT(self):
         self.target_host = self.path
-        self.respond_simple(405, "tunnels are not offered")
+        host, _, port = self.path.rpartition(":")
+        tunnel_port = self.server.tunnel_port()
+        if not (host.lower().endswith(".velto.example") and port == "443" and tunnel_port):
+            return self.respond_simple(405, "tunnels are not offered")
+        try:
+            upstream = socket.create_connection(("127.0.0.1", tunnel_port), timeout=10)
+        except OSError:
+            return self.respond_simple(502, "tunnel target unreachable")
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        self.wfile.flush()
+        # Logged when the tunnel opens: a client may keep it open long after its request.
+        self.record(200, 0)
+        self.close_connection = True
+        self.relay(upstream)
+
+    def relay(self, upstream):
+        """Copies both ways until one side closes (bounded by 60 s of silence)."""
+        sockets = [self.connection, upstream]
+        try:
+            while True:
+                ready, _, _ = select.select(sockets, [], [], 60)
+                if not ready:
+                    break
+                for source in ready:
+                    data = source.recv(65536)
+                    if not data:
+                        return
+                    target = upstream if source is self.connection else self.connection
+                    target.sendall(data)
+        except OSError:
+            pass
+        finally:
+            upstream.close()
 
     def do_HEAD(self):
         self.do_GET(head=True)
@@ -229,7 +266,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Accept-Ranges", "bytes")
         if status == 206 and "partial-without-range" not in faults:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, size))
+            total = faults.get("range-total", str(size))
+            self.send_header("Content-Range", "bytes %d-%d/%s" % (first, last, total))
         chunked = "chunked" in faults
         if chunked:
             self.send_header("Transfer-Encoding", "chunked")
@@ -318,6 +356,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = False
+    tunnel_port_file = None
+
+    def tunnel_port(self):
+        """The TLS server's port, read when a tunnel is asked for (it may start later)."""
+        try:
+            with open(self.tunnel_port_file, encoding="ascii") as port_file:
+                return int(port_file.read().strip())
+        except (OSError, TypeError, ValueError):
+            return None
 
 
 def main():
@@ -327,6 +374,8 @@ def main():
     parser.add_argument("--log", required=True, help="request log (appended)")
     parser.add_argument("--vhost", action="append", default=[], metavar="HOST=DIR",
                         help="serve requests for HOST from DIR instead of --root")
+    parser.add_argument("--tunnel", metavar="PORT_FILE",
+                        help="tunnel CONNECT *.velto.example:443 to the port named there")
     args = parser.parse_args()
 
     server = Server(("127.0.0.1", 0), Handler)
@@ -336,6 +385,7 @@ def main():
         host, _, folder = entry.partition("=")
         server.vhosts[host.lower()] = os.path.abspath(folder)
     server.log_path = args.log
+    server.tunnel_port_file = args.tunnel
     server.log_lock = threading.Lock()
     server.fault_lock = threading.Lock()
     open(args.log, "a").close()

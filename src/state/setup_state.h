@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "state/command_line.h"
 #include "util/owners.h"
 
 using ComponentId = int32_t;
@@ -35,10 +36,15 @@ inline constexpr UpdatePhase kPhasePreparing = -4;
 inline constexpr UpdatePhase kPhaseHandedOver = -5;
 inline constexpr UpdatePhase kPhaseAwaitingMutex = -6;
 
+// The single-instance mutex; a second start while it exists is refused.
+inline constexpr wchar_t kInstanceMutexName[] = L"Local\\VTSETUPMUTEX201909171615";
+
 // The program's own revision; a setup revision record above it replaces this program.
 inline constexpr int32_t kSetupRevision = 4;
 // The short product name until the update information names another one.
 inline constexpr wchar_t kBuiltInShortName[] = L"Velto";
+// The setup log's name in the work folder, unless "/log PATH" names another place.
+inline constexpr wchar_t kSetupLogName[] = L"VeltoSetup.log";
 // Title of the program's two error message boxes.
 inline constexpr wchar_t kErrorTitle[] = L"Velto Setup - Error";
 
@@ -85,6 +91,8 @@ struct SetupState {
   std::atomic<const wchar_t*> productNameShort{kBuiltInShortName};
   std::atomic<const wchar_t*> productDisplayName{nullptr};
   std::atomic<bool> updateMode{false};
+  // Set from the command line before the worker thread exists; read-only afterwards.
+  RunMode runMode = RunMode::kInteractive;
   std::atomic<bool> localAssetsMode{false};
   // Dialog state (UI thread only).
   bool refreshBusy = false;

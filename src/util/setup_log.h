@@ -1,0 +1,33 @@
+// The setup log: one UTF-8 line per event, "2026-12-08 14:03:07.125 ui     text", so that a
+// user can send support what happened. Both threads write through one lock; a line is
+// never torn. Writing the log never changes what the setup does: a log that cannot be
+// created or written is skipped silently, and every call is safe without an open log.
+//
+// Never pass a proxy credential, a decoded Proxy.ini value or any user name or password.
+#pragma once
+
+#include <cstdint>
+
+#include "util/owners.h"
+
+// Longest line in UTF-16 units before the time and thread are added; longer lines are cut.
+inline constexpr int32_t kLogLineUnits = 1024;
+// A log that reaches this size in one run ends with a line that says so.
+inline constexpr uint32_t kLogLimitBytes = 1024 * 1024;
+
+// Opens path as this run's log. An existing file of that name is kept as the previous
+// run's log: "name.log" becomes "name.1.log" (replacing an older one). The calling
+// thread is the one that logs as "ui"; every other thread logs as "worker". False when
+// the file cannot be created (nothing is logged then). Call once, before the worker exists.
+bool OpenSetupLog(const wchar_t* path);
+
+// Writes the closing line (when given) and closes the log. Later calls log nothing.
+void CloseSetupLog(const wchar_t* closingLine);
+
+// Formats one line with wvnsprintfW rules (%s, %d, %u, %x, %lu; no 64-bit or floating
+// conversions) and appends it. Does nothing without an open log.
+void LogEvent(const wchar_t* format, ...);
+
+// The path of the previous run's log for path: "x.log" -> "x.1.log"; a name without
+// ".log" at its end gets ".1" appended. Null when path is null.
+HeapString PreviousLogPath(const wchar_t* path);

@@ -1,0 +1,96 @@
+#include "util/setup_log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/test_support.h"
+
+namespace {
+
+TEST(SetupLog, PreviousRunsNameKeepsTheExtension) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* previous;
+  } rows[] = {
+      {L"C:\\w\\VeltoSetup.log", L"C:\\w\\VeltoSetup.1.log"},
+      {L"C:\\w\\Setup.LOG", L"C:\\w\\Setup.1.log"},
+      {L"C:\\w\\setup.txt", L"C:\\w\\setup.txt.1"},
+      {L".log", L".1.log"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Text(PreviousLogPath(row.path)), row.previous);
+  EXPECT_FALSE(PreviousLogPath(nullptr));
+}
+
+struct Writer {
+  int id;
+};
+
+DWORD WINAPI WriteLines(void* context) {
+  const int id = static_cast<Writer*>(context)->id;
+  for (int i = 0; i < 500; ++i) LogEvent(L"writer %d line %d %s", id, i, L"abcdefghijklmnopqrstuvwxyz");
+  return 0;
+}
+
+TEST(SetupLog, KeepsThePreviousRunAndNeverTearsALine) {
+  TempFolder temp;
+  const std::wstring path = temp / L"VeltoSetup.log";
+  WriteFileBytes(path, "previous run\r\n");
+  ASSERT_TRUE(OpenSetupLog(path.c_str()));
+  EXPECT_EQ(ReadFileBytes(temp / L"VeltoSetup.1.log"), "previous run\r\n");
+  LogEvent(L"text with\r\nan injected line: %s", L"日本語");
+  Writer writers[] = {{1}, {2}};
+  UniqueHandle threads[2];
+  for (int i = 0; i < 2; ++i) threads[i].reset(CreateThread(nullptr, 0, WriteLines, &writers[i], 0, nullptr));
+  for (auto& thread : threads) ASSERT_EQ(WaitForSingleObject(thread.get(), 20000), WAIT_OBJECT_0);
+  CloseSetupLog(L"closing");
+  LogEvent(L"after the close");
+
+  const std::string log = ReadFileBytes(path);
+  size_t lines = 0;
+  size_t start = 0;
+  while (start < log.size()) {
+    const size_t end = log.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos) << "the last line ends with CR LF";
+    const std::string line = log.substr(start, end - start);
+    // "2026-12-08 14:03:07.125 worker text"
+    ASSERT_GT(line.size(), 31u) << line;
+    EXPECT_EQ(line[4], '-');
+    EXPECT_EQ(line[19], '.');
+    const std::string rest = line.substr(24);
+    EXPECT_TRUE(rest.rfind("ui     ", 0) == 0 || rest.rfind("worker ", 0) == 0) << line;
+    if (rest.rfind("worker ", 0) == 0) {
+      EXPECT_NE(rest.find("abcdefghijklmnopqrstuvwxyz"), std::string::npos) << line;
+    }
+    ++lines;
+    start = end + 2;
+  }
+  EXPECT_EQ(lines, 1u + 1000u + 1u);
+  EXPECT_NE(log.find("ui     text with  an injected line: \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"), std::string::npos);
+  EXPECT_EQ(log.find("after the close"), std::string::npos);
+}
+
+TEST(SetupLog, StopsAtItsLimitWithALineThatSaysSo) {
+  TempFolder temp;
+  const std::wstring path = temp / L"big.log";
+  ASSERT_TRUE(OpenSetupLog(path.c_str()));
+  const std::wstring filler(900, L'x');
+  for (int i = 0; i < 1300; ++i) LogEvent(L"%s", filler.c_str());
+  CloseSetupLog(L"closing");
+  const std::string log = ReadFileBytes(path);
+  EXPECT_LE(log.size(), size_t(kLogLimitBytes));
+  EXPECT_GT(log.size(), size_t(kLogLimitBytes) - 1000);
+  EXPECT_NE(log.find("size limit"), std::string::npos);
+  EXPECT_EQ(log.find("closing"), std::string::npos);
+}
+
+TEST(SetupLog, APlaceThatCannotBeWrittenLogsNothing) {
+  TempFolder temp;
+  const std::wstring path = temp / L"missing folder\\x.log";
+  EXPECT_FALSE(OpenSetupLog(path.c_str()));
+  LogEvent(L"nothing");
+  CloseSetupLog(L"closing");
+  EXPECT_FALSE(PathExists(path));
+}
+
+}  // namespace

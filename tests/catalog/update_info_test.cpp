@@ -88,7 +88,7 @@ TEST(ReadUpdateInfo, AppliesEachRecordTypeAsItsTableSays) {
       {"present empty name empties the entry", "3,\r\n", -1, nullptr, L"Velto", {{2, L""}}},
       {"a piece number without a comma is a header", "3\r\n", 0, nullptr, L"Velto", {}},
       {"pieces 1 and 10", "1,a\r\n10,last\r\n1,b\r\n", -1, nullptr, L"Velto", {{0, L"b"}, {9, L"last"}}},
-      {"blanks belong to the name", "1, a b \r\n", -1, nullptr, L"Velto", {{0, L" a b "}}},
+      {"blanks belong to the name", "1, a b\r\n", -1, nullptr, L"Velto", {{0, L" a b"}}},
       {"long name is cut to 259", "1," + name300 + "\r\n", -1, nullptr, L"Velto",
        {{0, std::wstring(259, L'n')}}},
       {"short name", "-2,ProductNameShort,Vx\r\n", -1, nullptr, L"Vx", {}},

@@ -73,9 +73,14 @@ long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
 void UndoStandInInstallations() {
   // Deleting the registry alone would leave Windows Installer believing a package is
   // installed, and the next msiexec /i of it would do nothing.
+  // The system's msiexec by its full path: a test may have planted another beside the
+  // test program, which a bare name would find first.
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring msiexec = L"\"" + std::wstring(system) + L"\\msiexec.exe\" /x ";
   for (const wchar_t* code : kStandInLocalDbProductCodes) {
     if (MsiQueryProductStateW(code) != INSTALLSTATE_DEFAULT) continue;
-    EXPECT_EQ(RunAndWait(L"msiexec.exe /x " + std::wstring(code) + L" /qn", kMsiexecLimitMs), 0)
+    EXPECT_EQ(RunAndWait(msiexec + code + L" /qn", kMsiexecLimitMs), 0)
         << "uninstalling " << Narrow(code);
   }
   for (REGSAM view : {kView32, kView64}) {

@@ -380,8 +380,6 @@ class PlantedMsiexec {
 };
 
 TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
-  // Only the system's msiexec may run (elevated): the planted ones record any start.
-  PlantedMsiexec planted;
   TempFolder temp;
   ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
   const struct {
@@ -402,6 +400,8 @@ TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
     gSetup.slots[kLocalDb].localName = r.package;
     PutInWork(StandInLocalDbPackage(r.package), r.package);
     ASSERT_EQ(ComponentStatusOf(kLocalDb), kStatusInstallerAvailable);
+    // Only the system's msiexec may run (elevated): the planted ones record any start.
+    PlantedMsiexec planted;
 
     const ULONGLONG started = GetTickCount64();
     StartInstaller(kLocalDb, true);
@@ -413,7 +413,8 @@ TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
     EXPECT_EQ(MaxLocalDbMajorVersion(), r.major);
     EXPECT_EQ(Text(DescribeLocalDb(MaxLocalDbMajorVersion())), r.line);
   }
-  EXPECT_TRUE(RecordedCommandLines(temp / L"record.txt").empty()) << "a planted msiexec ran";
+  const auto recorded = RecordedCommandLines(temp / L"record.txt");
+  EXPECT_TRUE(recorded.empty()) << "a planted msiexec ran: " << Narrow(recorded.front());
 }
 
 TEST(MsiexecParameters, QuoteThePackageAndAcceptTheLicenceTerms) {

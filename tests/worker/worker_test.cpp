@@ -6,6 +6,7 @@
 #include "state/setup_state.h"
 #include "support/servers/proxy_ini.h"
 #include "support/servers/test_servers.h"
+#include "support/servers/trusted_authority.h"
 #include "support/test_support.h"
 #include "worker/component_status.h"
 #include "worker/fetch_retry.h"
@@ -172,6 +173,54 @@ TEST_F(Worker, AnIdleWorkerEndsPromptlyOnTheStopSignal) {
   // An idle wait that ignored the event (a plain 1000 ms sleep) would end about 800 ms
   // after the signal.
   EXPECT_LT(GetTickCount64() - start, 300u);
+}
+
+// As shipped in an office: the built-in https:// base URL, no forced HTTP (ProtocolType
+// 0), the proxy named with credentials (ProxyType 3, AuthType 1); tinyproxy passes the
+// CONNECT on to the tunnel that ends at the TLS server. Without the credentials the
+// proxy answers 407 and the list query fails with nothing written.
+TEST_F(Worker, TheListAndThePiecesComeOverTlsThroughAnAuthenticatingProxy) {
+  ASSERT_TRUE(TrustTestAuthority());
+  const std::string list = std::string(kBom) + "0,8,0,x,20000101_0000,Velto Tls\r\n1,tlsPiece\r\n";
+  WriteFileBytes(ServedPath(TestServer::kTls, L"vtupdaterlist.upd"), list);
+  WriteFileBytes(ServedPath(TestServer::kTls, L"tlsPiece.upd"), "piece over TLS");
+  for (const bool credentials : {false, true}) {
+    SCOPED_TRACE(credentials ? "with credentials" : "without credentials");
+    RemoveTree(WorkFolderPath());
+    ResetSetupState();
+    gSetup.stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ProxyIni settings;
+    settings.proxyType = 3;
+    settings.protocolType = 0;
+    settings.authType = credentials ? 1 : 0;
+    settings.server = L"127.0.0.1";
+    settings.port = std::to_wstring(ServerPort(TestServer::kProxy));
+    settings.user = ProxyUser();
+    settings.password = ProxyPassword();
+    WriteProxyIni(settings);
+    ClearRequestLog(TestServer::kTls);
+    StartWorker();
+    if (!credentials) {
+      EXPECT_EQ(SettledPhase(), kPhaseFailed);
+      EXPECT_FALSE(PathExists(WorkFolderPath() + L"\\vtupdaterlist.upi"));
+      EXPECT_FALSE(PathExists(WorkFolderPath() + L"\\vtupdaterinfo.upi"));
+      EXPECT_TRUE(AwaitRequests(TestServer::kTls, L"", 0).empty());
+      ASSERT_EQ(WaitForSingleObject(gSetup.workerThread.get(), 5000), WAIT_OBJECT_0);
+      continue;
+    }
+    ASSERT_EQ(SettledPhase(), kPhaseReady);
+    EXPECT_EQ(gSetup.productVersionCode.load(), 8);
+    Post(kProduct);
+    ASSERT_TRUE(RequestServed());
+    EXPECT_EQ(ReadFileBytes(WorkFolderPath() + L"\\tlsPiece.upi"), "piece over TLS");
+    const auto requests = AwaitRequests(TestServer::kTls, L"", 2);
+    ASSERT_EQ(requests.size(), 2u);
+    for (const auto& request : requests) EXPECT_EQ(request.host, "updates.velto.example");
+    SetEvent(gSetup.stopEvent.get());
+    ASSERT_EQ(WaitForSingleObject(gSetup.workerThread.get(), 5000), WAIT_OBJECT_0);
+  }
+  RemoveTree(ServedPath(TestServer::kTls, L"vtupdaterlist.upd"));
+  RemoveTree(ServedPath(TestServer::kTls, L"tlsPiece.upd"));
 }
 
 TEST(FetchRetry, OnlyFailuresThatMayPassAreTriedAgain) {

@@ -118,6 +118,7 @@ TEST(NextStep, OneStepAtATimeInOrderAndEveryEndWithItsCode) {
       // Nothing ends while an installer runs, not even on a failure elsewhere.
       {5, 4, kPhaseFailed, true, true, false, W, -1, 0},
       {8, 5, 4, false, true, false, W, -1, 0},
+      {3, 5, 3, true, true, false, W, -1, 0},
       // Failures end with 1603 and name their step.
       {4, 3, 3, true, true, false, E, kDotNet, 1603},
       {7, 6, 3, false, true, false, E, kLocalDb, 1603},

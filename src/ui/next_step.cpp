@@ -79,8 +79,10 @@ bool RestartAskedInThisRun() {
 }
 
 int32_t HandOverExitCode() {
-  if (gSetup.runMode == RunMode::kInteractive) return kExitSuccess;
-  return RestartAskedInThisRun() ? kExitRestartRequired : kExitSuccess;
+  if (gSetup.runMode == RunMode::kInteractive || !RestartAskedInThisRun()) return kExitSuccess;
+  LogUnattendedEnd({NextAction::kEnd, kNoStep, kExitRestartRequired,
+                    L"a prerequisite asked for a restart; the application installer runs on"});
+  return kExitRestartRequired;
 }
 
 const wchar_t* StepLogName(ComponentId step) {

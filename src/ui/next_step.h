@@ -49,7 +49,7 @@ bool AsksForRestart(uint32_t installerExitCode);
 bool RestartAskedInThisRun();
 
 // The exit code when the run ends by handing over to the application's installer: 0 in
-// the interactive mode; otherwise 3010 when a restart was asked for, else 0.
+// the interactive mode; otherwise 3010 when a restart was asked for (and logged), else 0.
 int32_t HandOverExitCode();
 
 // Writes the setup log's line for the end of an unattended run: the exit code, the step

@@ -63,7 +63,11 @@ bool ReadUpdateInfo(const wchar_t* path) {
   for (HeapString line = reader.ReadLine(); line; line = reader.ReadLine()) {
     ApplyInfoLine(line.get(), values);
   }
+  // A read that failed looks like the end of the file, and what came before it may be a
+  // record cut short ("0,120" read as "0,12"): the file counts as unreadable.
+  const bool complete = !reader.failed;
   reader.Close();
+  if (!complete) return false;
   if (values.headerSeen) {
     gSetup.productVersionCode.store(values.versionCode, std::memory_order_release);
     gSetup.productDisplayName.store(values.displayName.release(), std::memory_order_release);

@@ -104,30 +104,139 @@ UniqueFile OpenPartialForWriting(const wchar_t* path, const BodyPlan& plan) {
   return file;
 }
 
-// Copies the body into file from position up to expectedSize through one buffer. False
-// on a stop request, the third failed read in a row, an early end or a short write;
-// every byte written stays in the file.
-bool CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t expectedSize,
-              const TransferControl& control) {
-  if (position >= expectedSize) return true;
+// Copies the body into file from position up to expectedSize through one buffer. Ends
+// early on a stop request, the third failed read in a row, an early end or a short
+// write; every byte written stays in the file.
+TransferEnd CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t expectedSize,
+                     const TransferControl& control, DWORD* error) {
+  if (position >= expectedSize) return TransferEnd::kComplete;
   LocalBlock buffer(LocalAlloc(LPTR, kTransferBufferBytes));
-  if (!buffer) return false;
+  if (!buffer) return TransferEnd::kLocalFailure;
   int32_t failures = 0;
   while (position < expectedSize) {
-    if (StopRequested(control.stopEvent)) return false;
+    if (StopRequested(control.stopEvent)) return TransferEnd::kStopped;
     const DWORD wanted = std::min<DWORD>(expectedSize - position, kTransferBufferBytes);
     DWORD received = 0;
     const bool readOk = InternetReadFile(request, buffer.get(), wanted, &received) != FALSE;
+    if (!readOk) *error = GetLastError();
     const ReadStep step = NextReadStep(readOk, received, &failures);
     if (step == ReadStep::kRetry) continue;
-    if (step != ReadStep::kWrite) return false;
+    if (step == ReadStep::kGiveUp) return TransferEnd::kReadFailed;
+    if (step == ReadStep::kEndedEarly) return TransferEnd::kEndedEarly;
     DWORD written = 0;
     if (!WriteFile(file, buffer.get(), received, &written, nullptr) || written != received) {
-      return false;
+      return TransferEnd::kLocalFailure;
     }
     position += written;
   }
-  return true;
+  return TransferEnd::kComplete;
+}
+
+// The request's timeouts. Set on the request itself: Wine's WinINet does not pass a
+// session's send and receive timeouts on to the requests it opens.
+void ApplyTimeouts(HINTERNET request, const TransferControl& control) {
+  const struct {
+    DWORD option;
+    DWORD ms;
+  } timeouts[] = {{INTERNET_OPTION_CONNECT_TIMEOUT, control.connectTimeoutMs},
+                  {INTERNET_OPTION_SEND_TIMEOUT, control.sendTimeoutMs},
+                  {INTERNET_OPTION_RECEIVE_TIMEOUT, control.receiveTimeoutMs}};
+  for (const auto& timeout : timeouts) {
+    if (timeout.ms == 0) continue;
+    DWORD ms = timeout.ms;
+    InternetSetOptionW(request, timeout.option, &ms, sizeof(ms));
+  }
+}
+
+TransferOutcome Ended(TransferEnd end, uint32_t status = 0, DWORD error = 0) {
+  TransferOutcome outcome;
+  outcome.end = end;
+  outcome.status = status;
+  outcome.error = error;
+  return outcome;
+}
+
+// The download (see DownloadFile) and how it ended.
+TransferOutcome Download(const wchar_t* url, const wchar_t* destination,
+                         const TransferControl& control) {
+  HeapString partialPath = ConcatString(destination, kPartialSuffix);
+  HeapString validatorPath = ConcatString(destination, kValidatorSuffix);
+  if (!partialPath || !validatorPath) return Ended(TransferEnd::kLocalFailure);
+  UrlParts parts;
+  if (!CrackDownloadUrl(url, parts)) return Ended(TransferEnd::kLocalFailure);
+  DWORD flags = 0;
+  if (!RequestFlagsForScheme(parts.components.nScheme, &flags)) {
+    return Ended(TransferEnd::kLocalFailure);
+  }
+
+  // Declared in this order so that they close request first, session last.
+  UniqueInternet session = OpenInternetSession();
+  if (!session) return Ended(TransferEnd::kLocalFailure);
+  UniqueInternet connection(InternetConnectW(session.get(), parts.host.get(),
+                                             parts.components.nPort, nullptr, nullptr,
+                                             INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return Ended(TransferEnd::kLocalFailure);
+  UniqueInternet request(HttpOpenRequestW(connection.get(), L"GET", parts.path.get(), nullptr,
+                                          nullptr, nullptr, flags, 0));
+  if (!request) return Ended(TransferEnd::kLocalFailure);
+  ApplyProxyCredentials(request.get());
+  ApplyTimeouts(request.get(), control);
+
+  const uint32_t partialSize = PartialFileSize(partialPath.get());
+  const bool resuming = partialSize != 0;
+  if (!SendRequest(request.get(), partialSize, validatorPath.get())) {
+    return Ended(TransferEnd::kNoAnswer, 0, GetLastError());
+  }
+  uint32_t status = 0;
+  uint32_t contentLength = 0;
+  if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status)) {
+    return Ended(TransferEnd::kNoAnswer, 0, GetLastError());
+  }
+  if (!IsStatusAccepted(resuming, status) ||
+      !QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH, &contentLength)) {
+    return Ended(TransferEnd::kStatusRefused, status);
+  }
+  wchar_t contentRange[kContentRangeUnits] = {};
+  const bool hasRange = resuming && QueryContentRange(request.get(), contentRange);
+  const BodyPlan plan =
+      PlanBody(resuming, status, hasRange ? contentRange : nullptr, partialSize, contentLength);
+  if (plan.target == BodyTarget::kAlreadyComplete) {
+    return CompletePartial(partialPath.get(), destination, validatorPath.get())
+               ? Ended(TransferEnd::kComplete, status)
+               : Ended(TransferEnd::kLocalFailure, status);
+  }
+  if (plan.target == BodyTarget::kDiscardPartial) {
+    DiscardPartial(partialPath.get(), validatorPath.get());
+    return Ended(TransferEnd::kCannotContinue, status);
+  }
+
+  UniqueFile file = OpenPartialForWriting(partialPath.get(), plan);
+  if (!file) return Ended(TransferEnd::kLocalFailure, status);
+  if (plan.target == BodyTarget::kNewPartial) {
+    // The partial file now starts from this answer, so its validator does too; without
+    // one the old validator must not outlive the bytes it described.
+    wchar_t validator[kValidatorUnits] = {};
+    if (QueryValidator(request.get(), validator)) {
+      StoreValidator(validatorPath.get(), validator);
+    } else {
+      DropValidator(validatorPath.get());
+    }
+  }
+  DWORD error = 0;
+  const TransferEnd copied =
+      CopyBody(request.get(), file.get(), plan.position, plan.expectedSize, control, &error);
+  if (copied != TransferEnd::kComplete) return Ended(copied, status, error);
+  // Only a file of the promised size is the file: anything else would pass a cut-off or
+  // padded installer for a complete one.
+  const DWORD size = GetFileSize(file.get(), nullptr);
+  file.reset();
+  if (size != plan.expectedSize) {
+    DiscardPartial(partialPath.get(), validatorPath.get());
+    return Ended(TransferEnd::kCannotContinue, status);
+  }
+  return CompletePartial(partialPath.get(), destination, validatorPath.get())
+             ? Ended(TransferEnd::kComplete, status)
+             : Ended(TransferEnd::kLocalFailure, status);
 }
 
 }  // namespace
@@ -171,63 +280,7 @@ bool QueryContentRange(HINTERNET request, wchar_t* text) {
 }
 
 bool DownloadFile(const wchar_t* url, const wchar_t* destination, const TransferControl& control) {
-  HeapString partialPath = ConcatString(destination, kPartialSuffix);
-  HeapString validatorPath = ConcatString(destination, kValidatorSuffix);
-  if (!partialPath || !validatorPath) return false;
-  UrlParts parts;
-  if (!CrackDownloadUrl(url, parts)) return false;
-  DWORD flags = 0;
-  if (!RequestFlagsForScheme(parts.components.nScheme, &flags)) return false;
-
-  // Declared in this order so that they close request first, session last.
-  UniqueInternet session = OpenInternetSession();
-  if (!session) return false;
-  UniqueInternet connection(InternetConnectW(session.get(), parts.host.get(),
-                                             parts.components.nPort, nullptr, nullptr,
-                                             INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return false;
-  UniqueInternet request(HttpOpenRequestW(connection.get(), L"GET", parts.path.get(), nullptr,
-                                          nullptr, nullptr, flags, 0));
-  if (!request) return false;
-  ApplyProxyCredentials(request.get());
-
-  const uint32_t partialSize = PartialFileSize(partialPath.get());
-  const bool resuming = partialSize != 0;
-  if (!SendRequest(request.get(), partialSize, validatorPath.get())) return false;
-  uint32_t status = 0;
-  uint32_t contentLength = 0;
-  if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status) ||
-      !IsStatusAccepted(resuming, status) ||
-      !QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH, &contentLength)) {
-    return false;
-  }
-  wchar_t contentRange[kContentRangeUnits] = {};
-  const bool hasRange = resuming && QueryContentRange(request.get(), contentRange);
-  const BodyPlan plan =
-      PlanBody(resuming, status, hasRange ? contentRange : nullptr, partialSize, contentLength);
-  if (plan.target == BodyTarget::kAlreadyComplete) {
-    return CompletePartial(partialPath.get(), destination, validatorPath.get());
-  }
-  if (plan.target == BodyTarget::kDiscardPartial) {
-    DiscardPartial(partialPath.get(), validatorPath.get());
-    return false;
-  }
-
-  UniqueFile file = OpenPartialForWriting(partialPath.get(), plan);
-  if (!file) return false;
-  if (plan.target == BodyTarget::kNewPartial) {
-    // The partial file now starts from this answer, so its validator does too; without
-    // one the old validator must not outlive the bytes it described.
-    wchar_t validator[kValidatorUnits] = {};
-    if (QueryValidator(request.get(), validator)) {
-      StoreValidator(validatorPath.get(), validator);
-    } else {
-      DropValidator(validatorPath.get());
-    }
-  }
-  if (!CopyBody(request.get(), file.get(), plan.position, plan.expectedSize, control)) {
-    return false;
-  }
-  file.reset();
-  return CompletePartial(partialPath.get(), destination, validatorPath.get());
+  const TransferOutcome outcome = Download(url, destination, control);
+  if (control.outcome) *control.outcome = outcome;
+  return outcome.end == TransferEnd::kComplete;
 }

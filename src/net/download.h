@@ -18,12 +18,38 @@ struct UrlParts {
   HeapString path;
 };
 
+// How a transfer ended, so that a caller can tell a failure worth trying again from one
+// that will only repeat itself.
+enum class TransferEnd {
+  kComplete,        // the destination holds the complete file
+  kLocalFailure,    // failed on this side: URL, scheme, session, memory, the partial file
+  kNoAnswer,        // no answer: not connected, or sending or receiving it failed (error)
+  kStatusRefused,   // an answer the download cannot use: its status, or no length (status)
+  kCannotContinue,  // the answer showed the partial file cannot be continued; deleted
+  kReadFailed,      // the third failed read in a row (error: that of the last read)
+  kEndedEarly,      // the body ended before the expected size
+  kStopped,         // the stop event was set
+};
+
+struct TransferOutcome {
+  TransferEnd end = TransferEnd::kLocalFailure;
+  uint32_t status = 0;  // the answer's status code, 0 before one was read
+  DWORD error = 0;      // GetLastError of the failed WinINet call (kNoAnswer, kReadFailed)
+};
+
 // What the caller gives a transfer besides its URL and destination. The engine knows
 // nothing of the setup's shared state: whatever it must watch comes in here.
 struct TransferControl {
   // Signalled: the transfer stops before its next read, keeping the partial file. Null:
   // nothing stops it.
   HANDLE stopEvent = nullptr;
+  // Timeouts of the request in ms (connecting, sending, each receive); 0 keeps
+  // WinINet's own. A receive that times out is a failed read.
+  DWORD connectTimeoutMs = 0;
+  DWORD sendTimeoutMs = 0;
+  DWORD receiveTimeoutMs = 0;
+  // Not null: receives how the transfer ended.
+  TransferOutcome* outcome = nullptr;
 };
 
 // Whether stopEvent exists and is signalled now (zero wait). A signal seen here stays
@@ -45,6 +71,8 @@ bool QueryContentRange(HINTERNET request, wchar_t* text);
 // Downloads url to destination. True when destination now holds the complete file (the
 // partial file has been moved onto it, replacing what was there). False otherwise: the
 // partial file is kept with every byte written, except when the server's answer shows
-// that it cannot be continued (then it is deleted). destination itself is only ever
-// written by the final move. Both texts belong to the caller.
+// that it cannot be continued (then it is deleted): a 416 or Content-Range total that
+// does not fit it, a range starting beyond it, or a finished file of another size than
+// the answer promised. destination itself is only ever written by the final move. Both
+// texts belong to the caller; control.outcome (when set) receives how it ended.
 bool DownloadFile(const wchar_t* url, const wchar_t* destination, const TransferControl& control);

@@ -4,28 +4,35 @@
 
 #include <utility>
 
+#include "state/exit_codes.h"
 #include "state/setup_state.h"
 #include "catalog/update_server.h"
 #include "util/paths.h"
 #include "util/process.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
 
-constexpr int32_t kCommandLineExtraUnits = 16;
+// The quotes, " -U", the run mode's switch and the terminator.
+constexpr int32_t kCommandLineExtraUnits = 24;
 constexpr DWORD kHandOverPollMs = 100;
 constexpr wchar_t kSetupFetchFailedText[] = L"更新セットアッププログラムの取得に失敗しました";
 
 }  // namespace
 
-HeapString SetupCommandLine(const wchar_t* path, bool updateMode) {
+HeapString SetupCommandLine(const wchar_t* path, bool updateMode, RunMode mode) {
   if (!path) return HeapString();
   const int32_t length = TextLength(path);
   if (length > INT32_MAX - kCommandLineExtraUnits) return HeapString();
   const int32_t capacity = length + kCommandLineExtraUnits;
   HeapString commandLine = NewString(capacity);
   if (!commandLine) return commandLine;
-  wnsprintfW(commandLine.get(), capacity, updateMode ? L"\"%s\" -U" : L"\"%s\"", path);
+  const wchar_t* modeSwitch = mode == RunMode::kQuiet     ? L" /quiet"
+                             : mode == RunMode::kPassive ? L" /passive"
+                                                         : L"";
+  wnsprintfW(commandLine.get(), capacity, updateMode ? L"\"%s\" -U%s" : L"\"%s\"%s", path,
+             modeSwitch);
   return commandLine;
 }
 
@@ -36,9 +43,18 @@ void HandOverAndStart(HeapString commandLine) {
   while (gSetup.phase.load(std::memory_order_acquire) == kPhaseAwaitingMutex) {
     Sleep(kHandOverPollMs);
   }
-  if (commandLine) RunCommandLine(commandLine.get());
-  commandLine.reset();
-  ExitProcess(0);
+  if (gSetup.runMode != RunMode::kQuiet) {
+    if (commandLine) RunCommandLine(commandLine.get());
+    commandLine.reset();
+    ExitProcess(0);
+  }
+  UniqueHandle newer = commandLine ? StartCommandLine(commandLine.get()) : UniqueHandle();
+  DWORD exitCode = kExitFailed;
+  if (!newer) LogEvent(L"The newer setup program could not be started (exit code 1603).");
+  if (newer && WaitForSingleObject(newer.get(), INFINITE) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(newer.get(), &exitCode);
+  }
+  ExitProcess(exitCode);
 }
 
 void SelfUpdate(const wchar_t* setupBaseName) {
@@ -52,12 +68,17 @@ void SelfUpdate(const wchar_t* setupBaseName) {
     fetched = bare && FetchFromUpdateServer(remoteName.get(), localName.get(), true);
     if (fetched) {
       HeapString path = WorkPath(localName.get(), true);
-      commandLine = SetupCommandLine(path.get(), gSetup.updateMode.load(std::memory_order_relaxed));
+      commandLine = SetupCommandLine(
+          path.get(), gSetup.updateMode.load(std::memory_order_relaxed), gSetup.runMode);
     }
   }
   if (!fetched) {
-    MessageBoxW(nullptr, kSetupFetchFailedText, kErrorTitle, MB_OK | MB_ICONERROR);
-    ExitProcess(0);
+    const bool unattended = gSetup.runMode != RunMode::kInteractive;
+    if (unattended) LogEvent(L"The newer setup program could not be fetched (exit code 1603).");
+    if (gSetup.runMode != RunMode::kQuiet) {
+      MessageBoxW(nullptr, kSetupFetchFailedText, kErrorTitle, MB_OK | MB_ICONERROR);
+    }
+    ExitProcess(unattended ? kExitFailed : 0);
   }
   // Without a command line nothing can be started; the process still ends.
   HandOverAndStart(std::move(commandLine));

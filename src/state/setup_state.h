@@ -73,6 +73,8 @@ struct ComponentSlot {
   bool installing = false;
   // The last run failed to start, or ended with the component not satisfied (UI only).
   bool installFailed = false;
+  // Exit code of the last installer run that has ended; 0 before any (UI thread only).
+  uint32_t installerExitCode = 0;
   // The last fetch failed; written by the worker, never cleared.
   std::atomic<bool> downloadFailed{false};
   // Installer file name on the update server and in the work/Assets folder; null for

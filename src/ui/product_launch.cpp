@@ -2,8 +2,11 @@
 
 #include <shlwapi.h>
 
+#include <utility>
+
 #include "state/setup_state.h"
 #include "catalog/update_list.h"
+#include "ui/next_step.h"
 #include "util/paths.h"
 #include "util/process.h"
 #include "util/strings.h"
@@ -11,8 +14,9 @@
 namespace {
 
 constexpr wchar_t kPieceSuffix[] = L".upi";
-// Room for the two pairs of quotes, the switch with its spaces and the terminator.
-constexpr int32_t kCommandLineExtraUnits = 16;
+// Room for the two pairs of quotes, the switch with its spaces, " /quiet" and the
+// terminator.
+constexpr int32_t kCommandLineExtraUnits = 24;
 
 // The piece table may be looked at only once the worker has published it.
 const wchar_t* FirstPiece() {
@@ -24,18 +28,20 @@ const wchar_t* FirstPiece() {
 }  // namespace
 
 HeapString ProductInstallerCommandLine(const wchar_t* installer, const wchar_t* information,
-                                       bool fromAssets) {
+                                       bool fromAssets, bool quiet) {
   const int64_t units =
       int64_t(TextLength(installer)) + TextLength(information) + kCommandLineExtraUnits;
   if (units > INT32_MAX) return HeapString();
   HeapString commandLine = NewString(int32_t(units));
   if (!commandLine) return commandLine;
-  wnsprintfW(commandLine.get(), int(units), fromAssets ? L"\"%s\" /m \"%s\"" : L"\"%s\" /i \"%s\"",
-             installer ? installer : L"", information ? information : L"");
+  const wchar_t* format = fromAssets ? (quiet ? L"\"%s\" /m \"%s\" /quiet" : L"\"%s\" /m \"%s\"")
+                                     : (quiet ? L"\"%s\" /i \"%s\" /quiet" : L"\"%s\" /i \"%s\"");
+  wnsprintfW(commandLine.get(), int(units), format, installer ? installer : L"",
+             information ? information : L"");
   return commandLine;
 }
 
-bool StartProductInstaller() {
+bool StartProductInstaller(UniqueHandle* process) {
   const wchar_t* first = FirstPiece();
   if (!first) return false;
   HeapString piece = ConcatString(first, kPieceSuffix);
@@ -46,14 +52,18 @@ bool StartProductInstaller() {
                                       : WorkPath(kUpdateInfoName, true);
   // Started without its argument the installer would not know what to install.
   if (!information) return false;
-  HeapString commandLine =
-      ProductInstallerCommandLine(installer.get(), information.get(), fromAssets);
-  return commandLine && RunCommandLine(commandLine.get());
+  HeapString commandLine = ProductInstallerCommandLine(
+      installer.get(), information.get(), fromAssets, gSetup.runMode == RunMode::kQuiet);
+  if (!commandLine) return false;
+  UniqueHandle started = StartCommandLine(commandLine.get());
+  if (!started) return false;
+  if (process) *process = std::move(started);
+  return true;
 }
 
 void LaunchProductInstaller() {
   if (!FirstPiece()) return;
-  if (StartProductInstaller()) ExitProcess(0);
+  if (StartProductInstaller()) ExitProcess(UINT(HandOverExitCode()));
   // The setup program stays open: the user sees the failure and can try again.
   gSetup.slots[kProduct].installFailed = true;
 }

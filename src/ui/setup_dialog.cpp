@@ -9,6 +9,7 @@
 #include "detect/product.h"
 #include "ui/banner.h"
 #include "ui/dialog_rules.h"
+#include "ui/passive_run.h"
 #include "ui/product_launch.h"
 #include "ui/resource.h"
 #include "util/platform_sizes.h"
@@ -129,7 +130,11 @@ void OnCommand(HWND dialog, WPARAM command) {
       GuardedRefresh(dialog);
       return;
     default:
-      // Esc (IDCANCEL) and notifications other than a click do nothing.
+      // Esc (IDCANCEL) and notifications other than a click do nothing, except that Esc
+      // ends a run that goes on by itself.
+      if (command == IDCANCEL && gSetup.runMode == RunMode::kPassive) {
+        EndDialog(dialog, kDialogClosed);
+      }
       return;
   }
 }
@@ -199,6 +204,7 @@ void RefreshDialog(HWND dialog) {
   }
 
   HandOverInstanceMutex();
+  if (gSetup.runMode == RunMode::kPassive) PressOnByItself(dialog, inputs);
 }
 
 void SetStatusText(HWND dialog, int controlId, const wchar_t* stepName, ComponentStatus status) {

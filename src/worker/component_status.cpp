@@ -5,6 +5,7 @@
 
 #include "detect/product.h"
 #include "util/paths.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
@@ -60,6 +61,12 @@ HeapString FindProductPieces() {
 // for the rest of the run.
 void WatchInstaller(ComponentId id, ComponentSlot& slot) {
   if (slot.process && WaitForSingleObject(slot.process.get(), 0) == WAIT_TIMEOUT) return;
+  // Success is judged from the registry alone; the code tells only of a restart asked for.
+  DWORD exitCode = 0;
+  if (slot.process && GetExitCodeProcess(slot.process.get(), &exitCode)) {
+    slot.installerExitCode = exitCode;
+    LogEvent(L"The installer of step %d ended with exit code %u.", id + 1, exitCode);
+  }
   slot.process.reset();
   const bool satisfied = IsComponentSatisfied(id);
   slot.installing = false;
@@ -160,6 +167,17 @@ HeapString MsiexecParameters(const wchar_t* packagePath) {
   return parameters;
 }
 
+const wchar_t* DotNetInstallerSwitches(RunMode mode) {
+  switch (mode) {
+    case RunMode::kPassive:
+      return L"/passive /norestart";
+    case RunMode::kQuiet:
+      return L"/q /norestart";
+    default:
+      return nullptr;
+  }
+}
+
 UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate) {
   if (!path) return UniqueHandle();
   SHELLEXECUTEINFOW info = {};
@@ -178,6 +196,7 @@ UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate) 
     info.lpParameters = parameters.get();
   } else {
     info.lpFile = path;
+    info.lpParameters = DotNetInstallerSwitches(gSetup.runMode);
   }
   // The answer of the call is not consulted: a start counts only when it left a process
   // handle (none when elevation is refused or the program cannot be run).

@@ -13,6 +13,7 @@ void ResetSlot(ComponentSlot& slot, bool installedAtStart, const wchar_t* remote
   slot.installedAtStart.store(installedAtStart, std::memory_order_relaxed);
   slot.installing = false;
   slot.installFailed = false;
+  slot.installerExitCode = 0;
   slot.downloadFailed.store(false, std::memory_order_relaxed);
   slot.remoteName = remoteName;
   slot.localName = localName;

@@ -152,6 +152,13 @@ TEST_F(SetupProgramTest, SecondStartIsRefusedWhileTheFirstDialogStays) {
   PutInAssets(L"ndp461.exe");
   EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS,
                                  L".NET Framework 4.6.1 インストーラーが利用可能です", kRefreshLimitMs));
+
+  // Without a window nobody could dismiss the message: the refusal is the exit code.
+  second_ = Launch(L"\"" + program_ + L"\" /quiet");
+  ASSERT_TRUE(second_);
+  EXPECT_EQ(second_.WaitForExit(kEndLimitMs), 1618);
+  EXPECT_EQ(first_.WaitForExit(0), -1);
+
   ClickButton(dialog, IDC_EXIT);
   EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
 }

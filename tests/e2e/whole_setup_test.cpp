@@ -196,11 +196,14 @@ TEST_F(WholeSetup, ANewerSetupProgramTakesOverWithTheSameMode) {
   SetEnvironmentVariableW(L"VELTO_SETUP_MUTEX", kInstanceMutex);
   const std::wstring newer = Quoted(WorkPath(L"VeltoSetup5.exe"));
   size_t starts = 0;
-  for (const std::wstring arguments : {L"", L"-U"}) {
+  for (const std::wstring arguments : {L"", L"-U", L"-U /Quiet"}) {
     first_ = Launch(Quoted(program_) + (arguments.empty() ? L"" : L" " + arguments));
     ASSERT_TRUE(first_);
     EXPECT_EQ(first_.WaitForExit(kShowLimitMs), 0) << Utf8(arguments);
-    EXPECT_EQ(LastRecorded(++starts), arguments.empty() ? newer : newer + L" -U") << Utf8(arguments);
+    const std::wstring expected = arguments.empty()         ? newer
+                                  : arguments == L"-U"      ? newer + L" -U"
+                                                            : newer + L" -U /quiet";
+    EXPECT_EQ(LastRecorded(++starts), expected) << Utf8(arguments);
   }
   SetEnvironmentVariableW(L"VELTO_SETUP_MUTEX", nullptr);
 }

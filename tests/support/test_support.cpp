@@ -206,6 +206,7 @@ void ResetSetupState() {
   gSetup.productDisplayName.store(nullptr);
   gSetup.updateMode.store(false);
   gSetup.localAssetsMode.store(false);
+  gSetup.runMode = RunMode::kInteractive;
   gSetup.refreshBusy = false;
   gSetup.firstShow = FALSE;
   gSetup.iconDone = gSetup.iconCurrent = gSetup.iconPending = nullptr;
@@ -217,6 +218,7 @@ void ResetSetupState() {
     slot.installedAtStart.store(false);
     slot.installing = false;
     slot.installFailed = false;
+    slot.installerExitCode = 0;
     slot.downloadFailed.store(false);
     slot.remoteName = nullptr;
     slot.localName = nullptr;

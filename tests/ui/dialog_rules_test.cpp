@@ -1,4 +1,5 @@
 #include "ui/dialog_rules.h"
+#include "ui/next_step.h"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,75 @@ TEST(InstallButtons, OfferedWhenAvailableOrFailedAndNeverBesideARunningInstaller
     EXPECT_EQ(buttons.localDb, row.localDb) << where;
     EXPECT_EQ(buttons.product, row.product) << where;
   }
+}
+
+TEST(NextStep, OneStepAtATimeInOrderAndEveryEndWithItsCode) {
+  constexpr NextAction W = NextAction::kWait;
+  constexpr NextAction I = NextAction::kInstall;
+  constexpr NextAction S = NextAction::kStartProduct;
+  constexpr NextAction E = NextAction::kEnd;
+  const struct {
+    ComponentStatus s0, s1, s2;
+    bool quiet, elevated, restart;
+    NextAction action;
+    ComponentId step;
+    int32_t exitCode;
+  } rows[] = {
+      // Downloads and preparation under way: wait.
+      {2, 1, kPhasePreparing, true, true, false, W, -1, 0},
+      {8, 2, kPhaseQuerying, false, true, false, W, -1, 0},
+      // Nothing starts before the update information is known (a newer setup program
+      // may take over).
+      {3, 3, kPhasePreparing, false, true, false, W, -1, 0},
+      {3, 8, kPhaseAwaitingMutex, true, true, false, W, -1, 0},
+      {8, 3, kPhaseHandedOver, false, true, false, W, -1, 0},
+      // Installed in order, one at a time: LocalDB waits for the .NET Framework.
+      {3, 3, 3, true, true, false, I, kDotNet, 0},
+      {2, 3, 3, false, true, false, W, -1, 0},
+      {7, 3, 1, true, true, false, I, kLocalDb, 0},
+      {5, 3, 3, true, true, false, W, -1, 0},
+      // Nothing ends while an installer runs, not even on a failure elsewhere.
+      {5, 4, kPhaseFailed, true, true, false, W, -1, 0},
+      {8, 5, 4, false, true, false, W, -1, 0},
+      {3, 5, 3, true, true, false, W, -1, 0},
+      // Failures end with 1603 and name their step.
+      {4, 3, 3, true, true, false, E, kDotNet, 1603},
+      {7, 6, 3, false, true, false, E, kLocalDb, 1603},
+      {3, 4, 3, false, true, false, E, kLocalDb, 1603},
+      {2, 1, kPhaseFailed, true, true, false, E, kProduct, 1603},
+      {8, 8, 4, true, true, false, E, kProduct, 1603},
+      {8, 8, 6, false, true, false, E, kProduct, 1603},
+      // Without a window a missing prerequisite needs elevation; with one, the buttons ask.
+      {2, 8, kPhasePreparing, true, false, false, E, kDotNet, 1603},
+      {8, 3, 3, true, false, false, E, kLocalDb, 1603},
+      {3, 8, 3, false, false, false, I, kDotNet, 0},
+      {8, 8, 3, true, false, false, S, kProduct, 0},
+      // The application's installer once its button would be offered.
+      {7, 7, 2, true, true, true, W, -1, 0},
+      {7, 8, 3, true, true, false, S, kProduct, 0},
+      // Everything done: 0, or 3010 when a restart was asked for.
+      {8, 8, 8, true, false, false, E, -1, 0},
+      {7, 7, 7, false, true, true, E, -1, 3010},
+  };
+  for (const auto& row : rows) {
+    const NextStepInputs inputs{{row.s0, row.s1, row.s2, kRelease461, 12, true},
+                                row.quiet, row.elevated, row.restart};
+    const NextStep next = NextStepFor(inputs);
+    const std::string where = std::to_string(row.s0) + " " + std::to_string(row.s1) + " " +
+                              std::to_string(row.s2) + (row.quiet ? " quiet" : " passive") +
+                              (row.elevated ? " elevated" : "") + (row.restart ? " restart" : "");
+    EXPECT_EQ(next.action, row.action) << where;
+    if (row.action == W) continue;
+    EXPECT_EQ(next.step, row.step) << where;
+    EXPECT_EQ(next.exitCode, row.exitCode) << where;
+    EXPECT_EQ(next.reason != nullptr, row.action == E) << where;
+  }
+  // The application's button rules hold: no first piece, nothing to start.
+  const NextStep unnamed = NextStepFor({{8, 8, 3, kRelease461, 12, false}, true, true, false});
+  EXPECT_EQ(unnamed.action, E);
+  EXPECT_EQ(unnamed.exitCode, 1603);
+  for (uint32_t code : {3010u, 1641u}) EXPECT_TRUE(AsksForRestart(code)) << code;
+  for (uint32_t code : {0u, 1603u, 1602u, 3011u}) EXPECT_FALSE(AsksForRestart(code)) << code;
 }
 
 }  // namespace

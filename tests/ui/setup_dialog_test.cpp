@@ -267,9 +267,14 @@ TEST_F(SetupDialogTest, ApplicationInstallerGetsTheUpdateInformationOfItsFolder)
   const struct {
     bool localAssets;
     const wchar_t* switchText;
-  } rows[] = {{false, L"/i"}, {true, L"/m"}};
+    RunMode mode;
+    const wchar_t* tail;
+  } rows[] = {{false, L"/i", RunMode::kInteractive, L""},
+              {true, L"/m", RunMode::kPassive, L""},
+              {true, L"/m", RunMode::kQuiet, L" /quiet"}};
   for (const auto& row : rows) {
     Clean();
+    gSetup.runMode = row.mode;
     CopyString(gSetup.componentFiles[0], kPiece, kComponentFileUnits);
     gSetup.phase.store(kPhaseReady);
     gSetup.localAssetsMode.store(row.localAssets);
@@ -285,7 +290,7 @@ TEST_F(SetupDialogTest, ApplicationInstallerGetsTheUpdateInformationOfItsFolder)
     const std::vector<std::wstring> lines = RecordedCommandLines(record);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], L"\"" + installer + L"\" " + row.switchText + L" \"" + folder +
-                            L"\\vtupdaterinfo.upi\"");
+                            L"\\vtupdaterinfo.upi\"" + row.tail);
     // The stand-in registers after recording: the next round cleans up only after that.
     const ULONGLONG registered = GetTickCount64() + kInstallerLimitMs;
     while (RegGetValueW(HKEY_CURRENT_USER, kStandInProductKey, L"VersionCode", RRF_RT_REG_DWORD,

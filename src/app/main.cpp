@@ -3,12 +3,14 @@
 #include <objbase.h>
 #include <gdiplus.h>
 
+#include "app/run_log.h"
 #include "app/setup_run.h"
 #include "state/setup_state.h"
 
 namespace {
 
 [[noreturn]] void RefuseSecondInstance() {
+  LogSecondInstanceRefusal();
   MessageBoxW(nullptr, L"セットアッププログラムは既に起動しています", kErrorTitle,
               MB_ICONERROR | MB_OK);
   ExitProcess(0);

@@ -2,11 +2,11 @@
 
 #include <commctrl.h>
 
+#include "app/run_log.h"
 #include "state/command_line.h"
 #include "state/setup_state.h"
 #include "ui/resource.h"
 #include "ui/setup_dialog.h"
-#include "util/paths.h"
 #include "util/setup_log.h"
 #include "worker/setup_init.h"
 
@@ -18,18 +18,12 @@ void StopWorkerThread() {
   // waited for. Killed, it may hold the heap's lock or the log's for good, so the process
   // ends at once, without a teardown that could wait on them.
   if (WaitForSingleObject(gSetup.workerThread.get(), kWorkerStopWaitMs) != WAIT_OBJECT_0) {
+    // Written while the worker still runs: once it is killed the log's lock may be lost.
+    CloseSetupLog(L"The setup has ended; the worker did not stop in time and was ended.");
     TerminateThread(gSetup.workerThread.get(), 0);
     ExitProcess(0);
   }
   gSetup.workerThread.reset();
-}
-
-// This run's log: "/log PATH", else the work folder's. A log that cannot be made is
-// skipped; the setup runs the same.
-void OpenLog(const CommandLineOptions& options) {
-  HeapString defaultPath = options.logPath ? HeapString() : WorkPath(kSetupLogName, true);
-  OpenSetupLog(options.logPath ? options.logPath.get() : defaultPath.get());
-  LogEvent(L"Velto Setup revision %d, command line: %s", kSetupRevision, GetCommandLineW());
 }
 
 }  // namespace
@@ -38,7 +32,7 @@ void RunSetup() {
   const CommandLineOptions options = ParseCommandLine(GetCommandLineW());
   gSetup.updateMode.store(options.updateMode, std::memory_order_relaxed);
   gSetup.runMode = options.mode;
-  OpenLog(options);
+  OpenRunLog(options);
   InitializeCriticalSection(&gSetup.stateLock);
   if (InitSetupState()) {
     // Push buttons and statics of Common Controls 6, which the shield needs.

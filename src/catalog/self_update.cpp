@@ -8,6 +8,7 @@
 #include "catalog/update_server.h"
 #include "util/paths.h"
 #include "util/process.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
@@ -36,6 +37,11 @@ void HandOverAndStart(HeapString commandLine) {
   while (gSetup.phase.load(std::memory_order_acquire) == kPhaseAwaitingMutex) {
     Sleep(kHandOverPollMs);
   }
+  LogEvent(L"self-update: handing over to %s",
+           commandLine ? commandLine.get() : L"nothing (no command line)");
+  // Closed before the newer program starts, so that it finds the file free and keeps it
+  // as the previous run's log.
+  CloseSetupLog(L"The setup has ended: a newer setup program takes over.");
   if (commandLine) RunCommandLine(commandLine.get());
   commandLine.reset();
   ExitProcess(0);
@@ -56,9 +62,12 @@ void SelfUpdate(const wchar_t* setupBaseName) {
     }
   }
   if (!fetched) {
+    LogEvent(L"self-update: the newer setup program could not be fetched");
     MessageBoxW(nullptr, kSetupFetchFailedText, kErrorTitle, MB_OK | MB_ICONERROR);
+    CloseSetupLog(L"The setup has ended.");
     ExitProcess(0);
   }
+  LogEvent(L"self-update: %s fetched", setupBaseName);
   // Without a command line nothing can be started; the process still ends.
   HandOverAndStart(std::move(commandLine));
 }

@@ -17,8 +17,18 @@ const wchar_t* UpdateServerBaseUrl() {
   return (serverTest & kTestServerBit) != 0 ? kTestBaseUrl : kProductionBaseUrl;
 }
 
-bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force) {
+bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force,
+                           TransferProgress* progress) {
   TransferControl control;
   control.stopEvent = gSetup.stopEvent.get();
-  return FetchByName(UpdateServerBaseUrl(), remoteName, localName, force, control);
+  if (progress) {
+    control.observer = StoreTransferProgress;
+    control.observerContext = progress;
+    StoreTransferProgress(progress, 0, 0);
+    progress->startTick.store(GetTickCount(), std::memory_order_relaxed);
+    progress->active.store(true, std::memory_order_release);
+  }
+  const bool fetched = FetchByName(UpdateServerBaseUrl(), remoteName, localName, force, control);
+  if (progress) progress->active.store(false, std::memory_order_release);
+  return fetched;
 }

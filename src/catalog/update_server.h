@@ -1,10 +1,14 @@
 // The update server of this run, as the setup's downloads reach it.
 #pragma once
 
+#include "state/transfer_progress.h"
+
 // The base URL of the update server in effect: the test server's when "ServerTest"
 // (HKEY_CURRENT_USER, 64-bit view) has bit 2 set, else the production server's.
 // Static text; read afresh from the registry at every call.
 const wchar_t* UpdateServerBaseUrl();
 
-// FetchByName from the update server in effect, stopped by the setup's stop event.
-bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force);
+// FetchByName from the update server in effect, stopped by the setup's stop event. A
+// download's progress goes into progress (when given), which is active while it runs.
+bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force,
+                           TransferProgress* progress = nullptr);

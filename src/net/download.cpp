@@ -1,10 +1,13 @@
 #include "net/download.h"
 
+#include <shlwapi.h>
+
 #include <algorithm>
 
 #include "net/proxy_settings.h"
 #include "net/resume_validator.h"
 #include "net/transfer_rules.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
@@ -13,6 +16,24 @@ constexpr wchar_t kPartialSuffix[] = L".FilePart";
 constexpr wchar_t kValidatorSuffix[] = L".FileValidator";
 constexpr wchar_t kHttpsScheme[] = L"https://";
 constexpr DWORD kTransferBufferBytes = 8192;
+
+// What one call did, for its line in the setup log.
+struct DownloadReport {
+  // Why the call failed (static text); null while nothing has failed.
+  const wchar_t* failure = nullptr;
+  uint32_t rangeFrom = 0;
+  uint32_t status = 0;
+  uint32_t bodyBytes = 0;
+};
+
+bool Fail(DownloadReport& report, const wchar_t* why) {
+  report.failure = why;
+  return false;
+}
+
+void Observe(const TransferControl& control, uint32_t received, uint32_t total) {
+  if (control.observer) control.observer(control.observerContext, received, total);
+}
 
 bool StartsWithHttps(const wchar_t* url) {
   for (int i = 0; kHttpsScheme[i] != L'\0'; ++i) {
@@ -108,27 +129,33 @@ UniqueFile OpenPartialForWriting(const wchar_t* path, const BodyPlan& plan) {
 // on a stop request, the third failed read in a row, an early end or a short write;
 // every byte written stays in the file.
 bool CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t expectedSize,
-              const TransferControl& control) {
+              const TransferControl& control, DownloadReport& report) {
+  Observe(control, position, expectedSize);
   if (position >= expectedSize) return true;
   LocalBlock buffer(LocalAlloc(LPTR, kTransferBufferBytes));
-  if (!buffer) return false;
+  if (!buffer) return Fail(report, L"out of memory");
   int32_t failures = 0;
   while (position < expectedSize) {
-    if (StopRequested(control.stopEvent)) return false;
+    if (StopRequested(control.stopEvent)) return Fail(report, L"stopped");
     const DWORD wanted = std::min<DWORD>(expectedSize - position, kTransferBufferBytes);
     DWORD received = 0;
     const bool readOk = InternetReadFile(request, buffer.get(), wanted, &received) != FALSE;
     const ReadStep step = NextReadStep(readOk, received, &failures);
     if (step == ReadStep::kRetry) continue;
-    if (step != ReadStep::kWrite) return false;
+    if (step == ReadStep::kGiveUp) return Fail(report, L"three failed reads in a row");
+    if (step != ReadStep::kWrite) return Fail(report, L"the body ended early");
     DWORD written = 0;
-    if (!WriteFile(file, buffer.get(), received, &written, nullptr) || written != received) {
-      return false;
-    }
+    const bool writeOk = WriteFile(file, buffer.get(), received, &written, nullptr) != FALSE;
+    report.bodyBytes += written;
+    if (!writeOk || written != received) return Fail(report, L"the partial file could not be written");
     position += written;
+    Observe(control, position, expectedSize);
   }
   return true;
 }
+
+bool Transfer(const wchar_t* url, const wchar_t* destination, const TransferControl& control,
+              DownloadReport& report);
 
 }  // namespace
 
@@ -171,50 +198,79 @@ bool QueryContentRange(HINTERNET request, wchar_t* text) {
 }
 
 bool DownloadFile(const wchar_t* url, const wchar_t* destination, const TransferControl& control) {
+  const DWORD start = GetTickCount();
+  DownloadReport report;
+  const bool done = Transfer(url, destination, control, report);
+  if (!done && !report.failure) report.failure = L"failed";
+  wchar_t range[24] = L"none";
+  if (report.rangeFrom) wnsprintfW(range, 24, L"bytes=%u-", report.rangeFrom);
+  LogEvent(L"download %s: Range %s, status %u, %u bytes in %u ms: %s%s", url ? url : L"(none)",
+           range, report.status, report.bodyBytes, GetTickCount() - start,
+           done ? L"done" : L"failed, ", done ? L"" : report.failure);
+  return done;
+}
+
+namespace {
+
+bool Transfer(const wchar_t* url, const wchar_t* destination, const TransferControl& control,
+              DownloadReport& report) {
   HeapString partialPath = ConcatString(destination, kPartialSuffix);
   HeapString validatorPath = ConcatString(destination, kValidatorSuffix);
-  if (!partialPath || !validatorPath) return false;
+  if (!partialPath || !validatorPath) return Fail(report, L"out of memory");
   UrlParts parts;
-  if (!CrackDownloadUrl(url, parts)) return false;
+  if (!CrackDownloadUrl(url, parts)) return Fail(report, L"the URL cannot be read");
   DWORD flags = 0;
-  if (!RequestFlagsForScheme(parts.components.nScheme, &flags)) return false;
+  if (!RequestFlagsForScheme(parts.components.nScheme, &flags)) {
+    return Fail(report, L"neither HTTP nor HTTPS");
+  }
+  LogProxySettings();
 
   // Declared in this order so that they close request first, session last.
   UniqueInternet session = OpenInternetSession();
-  if (!session) return false;
+  if (!session) return Fail(report, L"no internet session");
   UniqueInternet connection(InternetConnectW(session.get(), parts.host.get(),
                                              parts.components.nPort, nullptr, nullptr,
                                              INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return false;
+  if (!connection) return Fail(report, L"no connection");
   UniqueInternet request(HttpOpenRequestW(connection.get(), L"GET", parts.path.get(), nullptr,
                                           nullptr, nullptr, flags, 0));
-  if (!request) return false;
+  if (!request) return Fail(report, L"no request");
   ApplyProxyCredentials(request.get());
 
   const uint32_t partialSize = PartialFileSize(partialPath.get());
   const bool resuming = partialSize != 0;
-  if (!SendRequest(request.get(), partialSize, validatorPath.get())) return false;
+  report.rangeFrom = partialSize;
+  // The bar shows what is held while the server is asked; the size follows its answer.
+  Observe(control, partialSize, 0);
+  if (!SendRequest(request.get(), partialSize, validatorPath.get())) {
+    return Fail(report, L"the request could not be sent (no answer)");
+  }
   uint32_t status = 0;
   uint32_t contentLength = 0;
-  if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status) ||
-      !IsStatusAccepted(resuming, status) ||
-      !QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH, &contentLength)) {
-    return false;
+  if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status)) {
+    return Fail(report, L"no status");
+  }
+  report.status = status;
+  if (!IsStatusAccepted(resuming, status)) return Fail(report, L"status not accepted");
+  if (!QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH, &contentLength)) {
+    return Fail(report, L"no Content-Length");
   }
   wchar_t contentRange[kContentRangeUnits] = {};
   const bool hasRange = resuming && QueryContentRange(request.get(), contentRange);
   const BodyPlan plan =
       PlanBody(resuming, status, hasRange ? contentRange : nullptr, partialSize, contentLength);
   if (plan.target == BodyTarget::kAlreadyComplete) {
-    return CompletePartial(partialPath.get(), destination, validatorPath.get());
+    Observe(control, partialSize, partialSize);
+    return CompletePartial(partialPath.get(), destination, validatorPath.get()) ||
+           Fail(report, L"the finished file could not be moved into place");
   }
   if (plan.target == BodyTarget::kDiscardPartial) {
     DiscardPartial(partialPath.get(), validatorPath.get());
-    return false;
+    return Fail(report, L"the partial file cannot be continued; deleted");
   }
 
   UniqueFile file = OpenPartialForWriting(partialPath.get(), plan);
-  if (!file) return false;
+  if (!file) return Fail(report, L"the partial file could not be opened");
   if (plan.target == BodyTarget::kNewPartial) {
     // The partial file now starts from this answer, so its validator does too; without
     // one the old validator must not outlive the bytes it described.
@@ -225,9 +281,12 @@ bool DownloadFile(const wchar_t* url, const wchar_t* destination, const Transfer
       DropValidator(validatorPath.get());
     }
   }
-  if (!CopyBody(request.get(), file.get(), plan.position, plan.expectedSize, control)) {
+  if (!CopyBody(request.get(), file.get(), plan.position, plan.expectedSize, control, report)) {
     return false;
   }
   file.reset();
-  return CompletePartial(partialPath.get(), destination, validatorPath.get());
+  return CompletePartial(partialPath.get(), destination, validatorPath.get()) ||
+         Fail(report, L"the finished file could not be moved into place");
 }
+
+}  // namespace

@@ -18,12 +18,21 @@ struct UrlParts {
   HeapString path;
 };
 
+// Told how far a transfer has come: the bytes the destination holds so far (a resumed
+// transfer starts at the bytes its partial file already held) and the whole file's size,
+// 0 while the server has not said it. Called on the transferring thread, after every
+// write, so it must be cheap and must not call back into the engine.
+using TransferObserver = void (*)(void* context, uint32_t received, uint32_t total);
+
 // What the caller gives a transfer besides its URL and destination. The engine knows
 // nothing of the setup's shared state: whatever it must watch comes in here.
 struct TransferControl {
   // Signalled: the transfer stops before its next read, keeping the partial file. Null:
   // nothing stops it.
   HANDLE stopEvent = nullptr;
+  // Null: nobody watches.
+  TransferObserver observer = nullptr;
+  void* observerContext = nullptr;
 };
 
 // Whether stopEvent exists and is signalled now (zero wait). A signal seen here stays
@@ -46,5 +55,6 @@ bool QueryContentRange(HINTERNET request, wchar_t* text);
 // partial file has been moved onto it, replacing what was there). False otherwise: the
 // partial file is kept with every byte written, except when the server's answer shows
 // that it cannot be continued (then it is deleted). destination itself is only ever
-// written by the final move. Both texts belong to the caller.
+// written by the final move. Both texts belong to the caller. Each call leaves one line
+// in the setup log: URL, Range asked, status, bytes, time and outcome (or why it failed).
 bool DownloadFile(const wchar_t* url, const wchar_t* destination, const TransferControl& control);

@@ -6,6 +6,7 @@
 #include "catalog/update_list.h"
 #include "util/paths.h"
 #include "util/process.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
@@ -53,7 +54,11 @@ bool StartProductInstaller() {
 
 void LaunchProductInstaller() {
   if (!FirstPiece()) return;
-  if (StartProductInstaller()) ExitProcess(0);
+  if (StartProductInstaller()) {
+    CloseSetupLog(L"The setup has ended: the application installer was started.");
+    ExitProcess(0);
+  }
+  LogEvent(L"the application installer could not be started");
   // The setup program stays open: the user sees the failure and can try again.
   gSetup.slots[kProduct].installFailed = true;
 }

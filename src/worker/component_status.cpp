@@ -5,6 +5,7 @@
 
 #include "detect/product.h"
 #include "util/paths.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
@@ -58,8 +59,14 @@ HeapString FindProductPieces() {
 // for the rest of the run.
 void WatchInstaller(ComponentId id, ComponentSlot& slot) {
   if (slot.process && WaitForSingleObject(slot.process.get(), 0) == WAIT_TIMEOUT) return;
+  DWORD exitCode = 0;
+  const bool known = slot.process && GetExitCodeProcess(slot.process.get(), &exitCode);
   slot.process.reset();
   const bool satisfied = IsComponentSatisfied(id);
+  wchar_t code[16] = L"unknown";
+  if (known) wnsprintfW(code, 16, L"%u", exitCode);
+  LogEvent(L"installer of step %d ended with exit code %s; the step is %s", id + 1, code,
+           satisfied ? L"satisfied" : L"not satisfied");
   slot.installing = false;
   slot.installFailed = !satisfied;
   if (satisfied) DeleteInstaller(id);
@@ -156,6 +163,13 @@ UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate) 
   }
   // The answer of the call is not consulted: a start counts only when it left a process
   // handle (none when elevation is refused or the program cannot be run).
+  LogEvent(L"starting the installer of step %d: %s %s%s", id + 1, info.lpFile,
+           info.lpParameters ? info.lpParameters : L"", elevate ? L" (elevated)" : L"");
   ShellExecuteExW(&info);
+  if (info.hProcess) {
+    LogEvent(L"started: process id %u", GetProcessId(info.hProcess));
+  } else {
+    LogEvent(L"the start failed (error %u)", GetLastError());
+  }
   return UniqueHandle(info.hProcess);
 }

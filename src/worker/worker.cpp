@@ -37,7 +37,7 @@ void EndRequest() {
 }
 
 void FetchPrerequisite(ComponentSlot& slot) {
-  if (!FetchFromUpdateServer(slot.remoteName, slot.localName, false)) {
+  if (!FetchFromUpdateServer(slot.remoteName, slot.localName, false, &slot.progress)) {
     slot.downloadFailed.store(true, std::memory_order_relaxed);
   }
 }
@@ -47,7 +47,8 @@ void FetchPrerequisite(ComponentSlot& slot) {
 bool FetchPiece(const wchar_t* baseName) {
   HeapString remote = ConcatString(baseName, L".upd");
   HeapString local = ConcatString(baseName, L".upi");
-  return FetchFromUpdateServer(remote.get(), local.get(), false);
+  return FetchFromUpdateServer(remote.get(), local.get(), false,
+                               &gSetup.slots[kProduct].progress);
 }
 
 void Serve(int32_t request) {

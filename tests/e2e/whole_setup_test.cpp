@@ -258,6 +258,13 @@ TEST_F(WholeSetup, ANewerSetupProgramTakesOverWithTheSameMode) {
     ASSERT_TRUE(first_);
     EXPECT_EQ(first_.WaitForExit(kShowLimitMs), 0) << Utf8(arguments);
     EXPECT_EQ(LastRecorded(++starts), arguments.empty() ? newer : newer + L" -U") << Utf8(arguments);
+    // The log is closed before the newer program starts, so that it can keep it as the
+    // previous run's and write its own.
+    const auto found = FindInOrder(ReadFileBytes(WorkPath(L"VeltoSetup.log")),
+                                   {"worker self-update: VeltoSetup5 fetched",
+                                    "worker self-update: handing over to " + Narrow(newer),
+                                    "worker The setup has ended: a newer setup program takes over.\r\n"});
+    for (size_t at : found) EXPECT_NE(at, std::string::npos) << Utf8(arguments);
   }
   SetEnvironmentVariableW(L"VELTO_SETUP_MUTEX", nullptr);
 }
@@ -302,7 +309,7 @@ TEST_F(WholeSetup, ClosingDuringASlowDownloadEndsAtOnceAndTheNextRunResumes) {
   EXPECT_GT(readings.back().position, readings.front().position);
   EXPECT_NE(readings.back().text, readings.front().text);
   EXPECT_FALSE(ReadBar(dialog, IDC_LOCALDB_PROGRESS, IDC_LOCALDB_PROGRESS_TEXT).shown)
-      << "a step that does not download shows no bar";
+      << "a step that does not download shows no bar\n" << DescribeDialog(ReadDialog(dialog));
   ClickButton(dialog, IDC_EXIT);
   EXPECT_EQ(first_.WaitForExit(1500), 0) << "the process did not end within 1.5 s";
   first_.Kill();
@@ -325,7 +332,8 @@ TEST_F(WholeSetup, ClosingDuringASlowDownloadEndsAtOnceAndTheNextRunResumes) {
   }
   ASSERT_TRUE(first.shown && !first.marquee) << "the resumed download showed no bar";
   const int heldShare = int(uint64_t(kept) * kProgressBarRange / installer.size());
-  EXPECT_GE(first.position, heldShare) << "the resumed bar starts at the share already held";
+  EXPECT_GE(first.position, heldShare) << "the resumed bar starts at the share already held\n"
+                                       << Utf8(first.text) << "\n" << DescribeDialog(ReadDialog(dialog));
   EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS, kDotNetName + L" インストーラーが利用可能です",
                                  kDownloadLimitMs));
   Sleep(500);  // two progress ticks

@@ -126,7 +126,7 @@ TEST_F(SetupDialogTest, FirstDisplayBeforeTheUpdateInformationIsPrepared) {
                                    // The progress bars and texts, hidden until a download.
                                    1031, 1032, 1033, 1034, 1035, 1036}));
   for (int id = IDC_DOTNET_PROGRESS; id <= IDC_PRODUCT_PROGRESS_TEXT; ++id) {
-    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, id))) << id;
+    EXPECT_EQ(GetWindowLongW(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE, 0) << id;
   }
   EXPECT_EQ(Text(dialog, IDC_EXIT), L"終了");
   EXPECT_EQ(Text(dialog, IDC_PRODUCT_INSTALL), L"インストール");

@@ -9,12 +9,16 @@ all: build
 deps:
 	@tools/install-deps
 
-build-win32: deps
-	cmake --preset win32 >/dev/null
+# A tree is configured when it is new or the presets changed; after that Ninja runs CMake
+# again by itself whenever a CMakeLists.txt changes.
+build/%/build.ninja: CMakePresets.json | deps
+	cmake --preset $* >/dev/null
+	@touch $@
+
+build-win32: deps build/win32/build.ninja
 	cmake --build --preset win32
 
-build-win64: deps
-	cmake --preset win64 >/dev/null
+build-win64: deps build/win64/build.ninja
 	cmake --build --preset win64
 
 build: build-win32 build-win64

@@ -86,7 +86,14 @@ bool ReadUpdateInfo(const wchar_t* path) {
   for (HeapString line = reader.ReadLine(); line; line = reader.ReadLine()) {
     ApplyInfoLine(line.get(), values);
   }
+  // A read that failed looks like the end of the file, and what came before it may be a
+  // record cut short ("0,120" read as "0,12"): the file counts as unreadable.
+  const bool complete = !reader.failed;
   reader.Close();
+  if (!complete) {
+    LogEvent(L"update information: %s could not be read to its end", path);
+    return false;
+  }
   LogUpdateInfo(values);
   if (values.headerSeen) {
     gSetup.productVersionCode.store(values.versionCode, std::memory_order_release);

@@ -9,6 +9,14 @@ namespace {
 
 constexpr int32_t kTestServerBit = 2;
 
+// A server or proxy that takes the connection and then goes silent would otherwise hold
+// the worker, and the step at "downloading", for good (WinINet's own receive timeout is
+// an hour). 30 s is far beyond the gap between two packets on a slow but working line;
+// three silent reads in a row end the call, and the worker tries again later.
+constexpr DWORD kConnectTimeoutMs = 30000;
+constexpr DWORD kSendTimeoutMs = 30000;
+constexpr DWORD kReceiveTimeoutMs = 30000;
+
 }  // namespace
 
 const wchar_t* UpdateServerBaseUrl() {
@@ -18,9 +26,13 @@ const wchar_t* UpdateServerBaseUrl() {
 }
 
 bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force,
-                           TransferProgress* progress) {
+                           TransferOutcome* outcome, TransferProgress* progress) {
   TransferControl control;
   control.stopEvent = gSetup.stopEvent.get();
+  control.connectTimeoutMs = kConnectTimeoutMs;
+  control.sendTimeoutMs = kSendTimeoutMs;
+  control.receiveTimeoutMs = kReceiveTimeoutMs;
+  control.outcome = outcome;
   if (progress) {
     control.observer = StoreTransferProgress;
     control.observerContext = progress;

@@ -1,6 +1,7 @@
 // The update server of this run, as the setup's downloads reach it.
 #pragma once
 
+#include "net/download.h"
 #include "state/transfer_progress.h"
 
 // The base URL of the update server in effect: the test server's when "ServerTest"
@@ -8,7 +9,9 @@
 // Static text; read afresh from the registry at every call.
 const wchar_t* UpdateServerBaseUrl();
 
-// FetchByName from the update server in effect, stopped by the setup's stop event. A
+// FetchByName from the update server in effect, stopped by the setup's stop event, with
+// the program's timeouts. outcome (when not null) receives how the transfer ended. A
 // download's progress goes into progress (when given), which is active while it runs.
 bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force,
+                           TransferOutcome* outcome = nullptr,
                            TransferProgress* progress = nullptr);

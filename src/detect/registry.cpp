@@ -17,17 +17,18 @@ UniqueRegKey OpenKey(HKEY root, const wchar_t* subkey, REGSAM access) {
 
 }  // namespace
 
-#if defined(_WIN64)
 // The shipped program is 32-bit and runs on 64-bit Windows; the x86_64 test build stands
-// in for it under 64-bit Wine. So that tests exercise the shipped behaviour, this build
+// in for it under 64-bit Wine. So that tests exercise the shipped behaviour, that build
 // answers as the 32-bit program does under WOW64: IsWow64 is true, a read in the default
 // view sees the 32-bit view (KEY_WOW64_32KEY), a read in the 64-bit view passes
 // KEY_WOW64_64KEY. This is the only place that knows the difference.
-bool IsWow64() { return true; }
-
-REGSAM RegistryAccess(REGSAM rights, bool want64BitView) {
-  return rights | (want64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
+REGSAM RegistryViewFlag(bool build64Bit, bool wow64, bool want64BitView) {
+  if (build64Bit) return want64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+  return want64BitView && wow64 ? KEY_WOW64_64KEY : 0;
 }
+
+#if defined(_WIN64)
+bool IsWow64() { return true; }
 #else
 bool IsWow64() {
   using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
@@ -40,11 +41,11 @@ bool IsWow64() {
   if (!isWow64Process(GetCurrentProcess(), &wow64)) return false;
   return wow64 != FALSE;
 }
+#endif
 
 REGSAM RegistryAccess(REGSAM rights, bool want64BitView) {
-  return rights | (want64BitView && IsWow64() ? KEY_WOW64_64KEY : 0);
+  return rights | RegistryViewFlag(sizeof(void*) == 8, IsWow64(), want64BitView);
 }
-#endif
 
 int32_t ReadRegDword(HKEY root, const wchar_t* subkey, const wchar_t* valueName,
                      int32_t defaultValue, bool want64BitView) {

@@ -9,6 +9,11 @@
 // Whether this 32-bit program runs on 64-bit Windows (so a 64-bit registry view exists).
 bool IsWow64();
 
+// The view flag a read passes: for the 32-bit build, KEY_WOW64_64KEY when the 64-bit
+// view is wanted and it runs under WOW64, else none; for the x86_64 build (which stands
+// in for the 32-bit program on 64-bit Windows) KEY_WOW64_64KEY or KEY_WOW64_32KEY.
+REGSAM RegistryViewFlag(bool build64Bit, bool wow64, bool want64BitView);
+
 // The access mask for opening a key with the wanted rights in the default view, or in
 // the 64-bit view when want64BitView is set and IsWow64() is true.
 REGSAM RegistryAccess(REGSAM rights, bool want64BitView);

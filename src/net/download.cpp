@@ -17,22 +17,51 @@ constexpr wchar_t kValidatorSuffix[] = L".FileValidator";
 constexpr wchar_t kHttpsScheme[] = L"https://";
 constexpr DWORD kTransferBufferBytes = 8192;
 
-// What one call did, for its line in the setup log.
-struct DownloadReport {
-  // Why the call failed (static text); null while nothing has failed.
-  const wchar_t* failure = nullptr;
-  uint32_t rangeFrom = 0;
-  uint32_t status = 0;
-  uint32_t bodyBytes = 0;
-};
-
-bool Fail(DownloadReport& report, const wchar_t* why) {
-  report.failure = why;
-  return false;
-}
-
 void Observe(const TransferControl& control, uint32_t received, uint32_t total) {
   if (control.observer) control.observer(control.observerContext, received, total);
+}
+
+// What the log line of a call tells beyond its outcome: the Range asked (the bytes held
+// when the request went out) and the bytes held at the end. Fed by the engine's own
+// progress reports, which it passes on to the caller's observer.
+struct LogWatch {
+  const TransferControl* caller;
+  bool asked = false;
+  uint32_t rangeFrom = 0;
+  uint32_t received = 0;
+  uint32_t total = 0;
+};
+
+void WatchForLog(void* context, uint32_t received, uint32_t total) {
+  auto* watch = static_cast<LogWatch*>(context);
+  if (!watch->asked) {
+    watch->asked = true;
+    watch->rangeFrom = received;
+  }
+  watch->received = received;
+  watch->total = total;
+  Observe(*watch->caller, received, total);
+}
+
+const wchar_t* EndText(TransferEnd end) {
+  switch (end) {
+    case TransferEnd::kComplete:
+      return L"done";
+    case TransferEnd::kNoAnswer:
+      return L"failed, no answer";
+    case TransferEnd::kStatusRefused:
+      return L"failed, the answer cannot be used (status or no length)";
+    case TransferEnd::kCannotContinue:
+      return L"failed, the partial file cannot be continued; deleted";
+    case TransferEnd::kReadFailed:
+      return L"failed, three failed reads in a row";
+    case TransferEnd::kEndedEarly:
+      return L"failed, the body ended early";
+    case TransferEnd::kStopped:
+      return L"failed, stopped";
+    default:
+      return L"failed on this side (URL, session, memory or the partial file)";
+  }
 }
 
 bool StartsWithHttps(const wchar_t* url) {
@@ -125,37 +154,146 @@ UniqueFile OpenPartialForWriting(const wchar_t* path, const BodyPlan& plan) {
   return file;
 }
 
-// Copies the body into file from position up to expectedSize through one buffer. False
-// on a stop request, the third failed read in a row, an early end or a short write;
-// every byte written stays in the file.
-bool CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t expectedSize,
-              const TransferControl& control, DownloadReport& report) {
+// Copies the body into file from position up to expectedSize through one buffer. Ends
+// early on a stop request, the third failed read in a row, an early end or a short
+// write; every byte written stays in the file.
+TransferEnd CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t expectedSize,
+                     const TransferControl& control, DWORD* error) {
   Observe(control, position, expectedSize);
-  if (position >= expectedSize) return true;
+  if (position >= expectedSize) return TransferEnd::kComplete;
   LocalBlock buffer(LocalAlloc(LPTR, kTransferBufferBytes));
-  if (!buffer) return Fail(report, L"out of memory");
+  if (!buffer) return TransferEnd::kLocalFailure;
   int32_t failures = 0;
   while (position < expectedSize) {
-    if (StopRequested(control.stopEvent)) return Fail(report, L"stopped");
+    if (StopRequested(control.stopEvent)) return TransferEnd::kStopped;
     const DWORD wanted = std::min<DWORD>(expectedSize - position, kTransferBufferBytes);
     DWORD received = 0;
     const bool readOk = InternetReadFile(request, buffer.get(), wanted, &received) != FALSE;
+    if (!readOk) *error = GetLastError();
     const ReadStep step = NextReadStep(readOk, received, &failures);
     if (step == ReadStep::kRetry) continue;
-    if (step == ReadStep::kGiveUp) return Fail(report, L"three failed reads in a row");
-    if (step != ReadStep::kWrite) return Fail(report, L"the body ended early");
+    if (step == ReadStep::kGiveUp) return TransferEnd::kReadFailed;
+    if (step == ReadStep::kEndedEarly) return TransferEnd::kEndedEarly;
     DWORD written = 0;
-    const bool writeOk = WriteFile(file, buffer.get(), received, &written, nullptr) != FALSE;
-    report.bodyBytes += written;
-    if (!writeOk || written != received) return Fail(report, L"the partial file could not be written");
+    if (!WriteFile(file, buffer.get(), received, &written, nullptr) || written != received) {
+      return TransferEnd::kLocalFailure;
+    }
     position += written;
     Observe(control, position, expectedSize);
   }
-  return true;
+  return TransferEnd::kComplete;
 }
 
-bool Transfer(const wchar_t* url, const wchar_t* destination, const TransferControl& control,
-              DownloadReport& report);
+// The request's timeouts. Set on the request itself: Wine's WinINet does not pass a
+// session's send and receive timeouts on to the requests it opens.
+void ApplyTimeouts(HINTERNET request, const TransferControl& control) {
+  const struct {
+    DWORD option;
+    DWORD ms;
+  } timeouts[] = {{INTERNET_OPTION_CONNECT_TIMEOUT, control.connectTimeoutMs},
+                  {INTERNET_OPTION_SEND_TIMEOUT, control.sendTimeoutMs},
+                  {INTERNET_OPTION_RECEIVE_TIMEOUT, control.receiveTimeoutMs}};
+  for (const auto& timeout : timeouts) {
+    if (timeout.ms == 0) continue;
+    DWORD ms = timeout.ms;
+    InternetSetOptionW(request, timeout.option, &ms, sizeof(ms));
+  }
+}
+
+TransferOutcome Ended(TransferEnd end, uint32_t status = 0, DWORD error = 0) {
+  TransferOutcome outcome;
+  outcome.end = end;
+  outcome.status = status;
+  outcome.error = error;
+  return outcome;
+}
+
+// The download (see DownloadFile) and how it ended.
+TransferOutcome Download(const wchar_t* url, const wchar_t* destination,
+                         const TransferControl& control) {
+  HeapString partialPath = ConcatString(destination, kPartialSuffix);
+  HeapString validatorPath = ConcatString(destination, kValidatorSuffix);
+  if (!partialPath || !validatorPath) return Ended(TransferEnd::kLocalFailure);
+  UrlParts parts;
+  if (!CrackDownloadUrl(url, parts)) return Ended(TransferEnd::kLocalFailure);
+  DWORD flags = 0;
+  if (!RequestFlagsForScheme(parts.components.nScheme, &flags)) {
+    return Ended(TransferEnd::kLocalFailure);
+  }
+  LogProxySettings();
+
+  // Declared in this order so that they close request first, session last.
+  UniqueInternet session = OpenInternetSession();
+  if (!session) return Ended(TransferEnd::kLocalFailure);
+  UniqueInternet connection(InternetConnectW(session.get(), parts.host.get(),
+                                             parts.components.nPort, nullptr, nullptr,
+                                             INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return Ended(TransferEnd::kLocalFailure);
+  UniqueInternet request(HttpOpenRequestW(connection.get(), L"GET", parts.path.get(), nullptr,
+                                          nullptr, nullptr, flags, 0));
+  if (!request) return Ended(TransferEnd::kLocalFailure);
+  ApplyProxyCredentials(request.get());
+  ApplyTimeouts(request.get(), control);
+
+  const uint32_t partialSize = PartialFileSize(partialPath.get());
+  const bool resuming = partialSize != 0;
+  // The bar shows what is held while the server is asked; the size follows its answer.
+  Observe(control, partialSize, 0);
+  if (!SendRequest(request.get(), partialSize, validatorPath.get())) {
+    return Ended(TransferEnd::kNoAnswer, 0, GetLastError());
+  }
+  uint32_t status = 0;
+  uint32_t contentLength = 0;
+  if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status)) {
+    return Ended(TransferEnd::kNoAnswer, 0, GetLastError());
+  }
+  if (!IsStatusAccepted(resuming, status) ||
+      !QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH, &contentLength)) {
+    return Ended(TransferEnd::kStatusRefused, status);
+  }
+  wchar_t contentRange[kContentRangeUnits] = {};
+  const bool hasRange = resuming && QueryContentRange(request.get(), contentRange);
+  const BodyPlan plan =
+      PlanBody(resuming, status, hasRange ? contentRange : nullptr, partialSize, contentLength);
+  if (plan.target == BodyTarget::kAlreadyComplete) {
+    Observe(control, partialSize, partialSize);
+    return CompletePartial(partialPath.get(), destination, validatorPath.get())
+               ? Ended(TransferEnd::kComplete, status)
+               : Ended(TransferEnd::kLocalFailure, status);
+  }
+  if (plan.target == BodyTarget::kDiscardPartial) {
+    DiscardPartial(partialPath.get(), validatorPath.get());
+    return Ended(TransferEnd::kCannotContinue, status);
+  }
+
+  UniqueFile file = OpenPartialForWriting(partialPath.get(), plan);
+  if (!file) return Ended(TransferEnd::kLocalFailure, status);
+  if (plan.target == BodyTarget::kNewPartial) {
+    // The partial file now starts from this answer, so its validator does too; without
+    // one the old validator must not outlive the bytes it described.
+    wchar_t validator[kValidatorUnits] = {};
+    if (QueryValidator(request.get(), validator)) {
+      StoreValidator(validatorPath.get(), validator);
+    } else {
+      DropValidator(validatorPath.get());
+    }
+  }
+  DWORD error = 0;
+  const TransferEnd copied =
+      CopyBody(request.get(), file.get(), plan.position, plan.expectedSize, control, &error);
+  if (copied != TransferEnd::kComplete) return Ended(copied, status, error);
+  // Only a file of the promised size is the file: anything else would pass a cut-off or
+  // padded installer for a complete one.
+  const DWORD size = GetFileSize(file.get(), nullptr);
+  file.reset();
+  if (size != plan.expectedSize) {
+    DiscardPartial(partialPath.get(), validatorPath.get());
+    return Ended(TransferEnd::kCannotContinue, status);
+  }
+  return CompletePartial(partialPath.get(), destination, validatorPath.get())
+             ? Ended(TransferEnd::kComplete, status)
+             : Ended(TransferEnd::kLocalFailure, status);
+}
 
 }  // namespace
 
@@ -199,94 +337,18 @@ bool QueryContentRange(HINTERNET request, wchar_t* text) {
 
 bool DownloadFile(const wchar_t* url, const wchar_t* destination, const TransferControl& control) {
   const DWORD start = GetTickCount();
-  DownloadReport report;
-  const bool done = Transfer(url, destination, control, report);
-  if (!done && !report.failure) report.failure = L"failed";
+  LogWatch watch{&control};
+  TransferControl watched = control;
+  watched.observer = WatchForLog;
+  watched.observerContext = &watch;
+  const TransferOutcome outcome = Download(url, destination, watched);
   wchar_t range[24] = L"none";
-  if (report.rangeFrom) wnsprintfW(range, 24, L"bytes=%u-", report.rangeFrom);
-  LogEvent(L"download %s: Range %s, status %u, %u bytes in %u ms: %s%s", url ? url : L"(none)",
-           range, report.status, report.bodyBytes, GetTickCount() - start,
-           done ? L"done" : L"failed, ", done ? L"" : report.failure);
-  return done;
+  if (watch.rangeFrom) wnsprintfW(range, 24, L"bytes=%u-", watch.rangeFrom);
+  wchar_t error[24] = L"";
+  if (outcome.error) wnsprintfW(error, 24, L" (error %u)", outcome.error);
+  LogEvent(L"download %s: Range %s, status %u, %u of %u bytes in %u ms: %s%s",
+           url ? url : L"(none)", range, outcome.status, watch.received, watch.total,
+           GetTickCount() - start, EndText(outcome.end), error);
+  if (control.outcome) *control.outcome = outcome;
+  return outcome.end == TransferEnd::kComplete;
 }
-
-namespace {
-
-bool Transfer(const wchar_t* url, const wchar_t* destination, const TransferControl& control,
-              DownloadReport& report) {
-  HeapString partialPath = ConcatString(destination, kPartialSuffix);
-  HeapString validatorPath = ConcatString(destination, kValidatorSuffix);
-  if (!partialPath || !validatorPath) return Fail(report, L"out of memory");
-  UrlParts parts;
-  if (!CrackDownloadUrl(url, parts)) return Fail(report, L"the URL cannot be read");
-  DWORD flags = 0;
-  if (!RequestFlagsForScheme(parts.components.nScheme, &flags)) {
-    return Fail(report, L"neither HTTP nor HTTPS");
-  }
-  LogProxySettings();
-
-  // Declared in this order so that they close request first, session last.
-  UniqueInternet session = OpenInternetSession();
-  if (!session) return Fail(report, L"no internet session");
-  UniqueInternet connection(InternetConnectW(session.get(), parts.host.get(),
-                                             parts.components.nPort, nullptr, nullptr,
-                                             INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return Fail(report, L"no connection");
-  UniqueInternet request(HttpOpenRequestW(connection.get(), L"GET", parts.path.get(), nullptr,
-                                          nullptr, nullptr, flags, 0));
-  if (!request) return Fail(report, L"no request");
-  ApplyProxyCredentials(request.get());
-
-  const uint32_t partialSize = PartialFileSize(partialPath.get());
-  const bool resuming = partialSize != 0;
-  report.rangeFrom = partialSize;
-  // The bar shows what is held while the server is asked; the size follows its answer.
-  Observe(control, partialSize, 0);
-  if (!SendRequest(request.get(), partialSize, validatorPath.get())) {
-    return Fail(report, L"the request could not be sent (no answer)");
-  }
-  uint32_t status = 0;
-  uint32_t contentLength = 0;
-  if (!QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE, &status)) {
-    return Fail(report, L"no status");
-  }
-  report.status = status;
-  if (!IsStatusAccepted(resuming, status)) return Fail(report, L"status not accepted");
-  if (!QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH, &contentLength)) {
-    return Fail(report, L"no Content-Length");
-  }
-  wchar_t contentRange[kContentRangeUnits] = {};
-  const bool hasRange = resuming && QueryContentRange(request.get(), contentRange);
-  const BodyPlan plan =
-      PlanBody(resuming, status, hasRange ? contentRange : nullptr, partialSize, contentLength);
-  if (plan.target == BodyTarget::kAlreadyComplete) {
-    Observe(control, partialSize, partialSize);
-    return CompletePartial(partialPath.get(), destination, validatorPath.get()) ||
-           Fail(report, L"the finished file could not be moved into place");
-  }
-  if (plan.target == BodyTarget::kDiscardPartial) {
-    DiscardPartial(partialPath.get(), validatorPath.get());
-    return Fail(report, L"the partial file cannot be continued; deleted");
-  }
-
-  UniqueFile file = OpenPartialForWriting(partialPath.get(), plan);
-  if (!file) return Fail(report, L"the partial file could not be opened");
-  if (plan.target == BodyTarget::kNewPartial) {
-    // The partial file now starts from this answer, so its validator does too; without
-    // one the old validator must not outlive the bytes it described.
-    wchar_t validator[kValidatorUnits] = {};
-    if (QueryValidator(request.get(), validator)) {
-      StoreValidator(validatorPath.get(), validator);
-    } else {
-      DropValidator(validatorPath.get());
-    }
-  }
-  if (!CopyBody(request.get(), file.get(), plan.position, plan.expectedSize, control, report)) {
-    return false;
-  }
-  file.reset();
-  return CompletePartial(partialPath.get(), destination, validatorPath.get()) ||
-         Fail(report, L"the finished file could not be moved into place");
-}
-
-}  // namespace

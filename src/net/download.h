@@ -18,11 +18,30 @@ struct UrlParts {
   HeapString path;
 };
 
+// How a transfer ended, so that a caller can tell a failure worth trying again from one
+// that will only repeat itself.
+enum class TransferEnd {
+  kComplete,        // the destination holds the complete file
+  kLocalFailure,    // failed on this side: URL, scheme, session, memory, the partial file
+  kNoAnswer,        // no answer: not connected, or sending or receiving it failed (error)
+  kStatusRefused,   // an answer the download cannot use: its status, or no length (status)
+  kCannotContinue,  // the answer showed the partial file cannot be continued; deleted
+  kReadFailed,      // the third failed read in a row (error: that of the last read)
+  kEndedEarly,      // the body ended before the expected size
+  kStopped,         // the stop event was set
+};
+
 // Told how far a transfer has come: the bytes the destination holds so far (a resumed
 // transfer starts at the bytes its partial file already held) and the whole file's size,
 // 0 while the server has not said it. Called on the transferring thread, after every
 // write, so it must be cheap and must not call back into the engine.
 using TransferObserver = void (*)(void* context, uint32_t received, uint32_t total);
+
+struct TransferOutcome {
+  TransferEnd end = TransferEnd::kLocalFailure;
+  uint32_t status = 0;  // the answer's status code, 0 before one was read
+  DWORD error = 0;      // GetLastError of the failed WinINet call (kNoAnswer, kReadFailed)
+};
 
 // What the caller gives a transfer besides its URL and destination. The engine knows
 // nothing of the setup's shared state: whatever it must watch comes in here.
@@ -30,6 +49,13 @@ struct TransferControl {
   // Signalled: the transfer stops before its next read, keeping the partial file. Null:
   // nothing stops it.
   HANDLE stopEvent = nullptr;
+  // Timeouts of the request in ms (connecting, sending, each receive); 0 keeps
+  // WinINet's own. A receive that times out is a failed read.
+  DWORD connectTimeoutMs = 0;
+  DWORD sendTimeoutMs = 0;
+  DWORD receiveTimeoutMs = 0;
+  // Not null: receives how the transfer ended.
+  TransferOutcome* outcome = nullptr;
   // Null: nobody watches.
   TransferObserver observer = nullptr;
   void* observerContext = nullptr;
@@ -54,7 +80,9 @@ bool QueryContentRange(HINTERNET request, wchar_t* text);
 // Downloads url to destination. True when destination now holds the complete file (the
 // partial file has been moved onto it, replacing what was there). False otherwise: the
 // partial file is kept with every byte written, except when the server's answer shows
-// that it cannot be continued (then it is deleted). destination itself is only ever
-// written by the final move. Both texts belong to the caller. Each call leaves one line
-// in the setup log: URL, Range asked, status, bytes, time and outcome (or why it failed).
+// that it cannot be continued (then it is deleted): a 416 or Content-Range total that
+// does not fit it, a range starting beyond it, or a finished file of another size than
+// the answer promised. destination itself is only ever written by the final move. Both
+// texts belong to the caller; control.outcome (when set) receives how it ended. Each call
+// leaves one line in the setup log: URL, Range asked, status, bytes, time and outcome.
 bool DownloadFile(const wchar_t* url, const wchar_t* destination, const TransferControl& control);

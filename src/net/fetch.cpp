@@ -8,6 +8,8 @@
 
 bool FetchByName(const wchar_t* baseUrl, const wchar_t* remoteName, const wchar_t* localName,
                  bool force, const TransferControl& control) {
+  // Whatever ends the fetch before or after the transfer is this side's.
+  if (control.outcome) *control.outcome = TransferOutcome{};
   // Both names come from update files; a name with a folder part would reach outside
   // the work folder (and the server's folder).
   if (!IsBareFileName(remoteName) || !IsBareFileName(localName)) return false;
@@ -17,7 +19,10 @@ bool FetchByName(const wchar_t* baseUrl, const wchar_t* remoteName, const wchar_
   if (!url || !downloadPath || !finalPath) return false;
 
   if (PathFileExistsW(finalPath.get())) {
-    if (!force) return true;
+    if (!force) {
+      if (control.outcome) control.outcome->end = TransferEnd::kComplete;
+      return true;
+    }
     DeleteFileW(finalPath.get());
   }
   if (!DownloadFile(url.get(), downloadPath.get(), control)) {
@@ -29,6 +34,7 @@ bool FetchByName(const wchar_t* baseUrl, const wchar_t* remoteName, const wchar_
   // could not be deleted must not pass for the fresh download. The remote name lives only
   // between the two moves.
   if (MoveFileW(downloadPath.get(), finalPath.get())) return true;
+  if (control.outcome) control.outcome->end = TransferEnd::kLocalFailure;
   DeleteFileW(downloadPath.get());
   return false;
 }

@@ -8,6 +8,8 @@
 // gives it localName. With force false an existing localName counts as success without
 // any network access; with force true it is deleted first. True when the work folder now
 // holds localName (complete); false otherwise, also when a name is null or not a bare
-// file name. Runs on the worker thread.
+// file name. control.outcome (when set) receives how the transfer ended (complete for a
+// file that was there, this side's failure when no transfer was made). Runs on the
+// worker thread.
 bool FetchByName(const wchar_t* baseUrl, const wchar_t* remoteName, const wchar_t* localName,
                  bool force, const TransferControl& control);

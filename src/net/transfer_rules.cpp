@@ -71,8 +71,16 @@ BodyPlan PlanBody(bool resuming, uint32_t status, const wchar_t* contentRange,
     return {BodyTarget::kNewPartial, 0, contentLength};
   }
   const uint32_t start = RangeStart(contentRange);
-  if (start > partialSize) return {BodyTarget::kDiscardPartial, 0, 0};
-  return {BodyTarget::kExistingPartial, start, RangeTotal(contentRange)};
+  const uint32_t total = RangeTotal(contentRange);
+  // A total that is unknown ("*" and unreadable read as 0), not beyond the start, or
+  // short of what the partial file already holds describes no continuation of it; taken
+  // at its word it would make a cut-off file pass for complete.
+  if (start > partialSize || total <= start || total < partialSize) {
+    return {BodyTarget::kDiscardPartial, 0, 0};
+  }
+  // From 0 the answer is the whole file again: rewritten, and cut to its length.
+  if (start == 0) return {BodyTarget::kNewPartial, 0, total};
+  return {BodyTarget::kExistingPartial, start, total};
 }
 
 void FormatResumeHeaders(uint32_t partialSize, const wchar_t* validator, wchar_t* output) {

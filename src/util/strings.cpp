@@ -72,11 +72,53 @@ HeapString ParentFolder(const wchar_t* path) {
   return HeapString();
 }
 
+namespace {
+
+// Windows refuses these in a file name; '\\', '/' and ':' would also leave the folder.
+bool IsForbiddenInFileName(wchar_t c) {
+  if (c < 0x20) return true;
+  for (const wchar_t* p = L"\\/:<>\"|?*"; *p; ++p) {
+    if (c == *p) return true;
+  }
+  return false;
+}
+
+bool IsAsciiLetter(wchar_t c, wchar_t upper) { return c == upper || c == upper + 32; }
+
+// Whether the part before the first '.' (or the whole name) is a device name: Windows
+// opens "NUL" or "nul.upi" as the device whatever the folder, and a presence test on it
+// succeeds although no file exists.
+bool IsDeviceName(const wchar_t* text) {
+  int32_t stem = 0;
+  while (text[stem] != L'\0' && text[stem] != L'.') ++stem;
+  static constexpr const wchar_t* kThreeLetter[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+  if (stem == 3) {
+    for (const wchar_t* device : kThreeLetter) {
+      if (IsAsciiLetter(text[0], device[0]) && IsAsciiLetter(text[1], device[1]) &&
+          IsAsciiLetter(text[2], device[2])) {
+        return true;
+      }
+    }
+    return false;
+  }
+  if (stem != 4 || text[3] < L'1' || text[3] > L'9') return false;
+  const bool com = IsAsciiLetter(text[0], L'C') && IsAsciiLetter(text[1], L'O') &&
+                   IsAsciiLetter(text[2], L'M');
+  const bool lpt = IsAsciiLetter(text[0], L'L') && IsAsciiLetter(text[1], L'P') &&
+                   IsAsciiLetter(text[2], L'T');
+  return com || lpt;
+}
+
+}  // namespace
+
 bool IsBareFileName(const wchar_t* text) {
   if (!text || text[0] == L'\0') return false;
-  if (text[0] == L'.' && (text[1] == L'\0' || (text[1] == L'.' && text[2] == L'\0'))) return false;
-  for (const wchar_t* p = text; *p; ++p) {
-    if (IsSeparator(*p)) return false;
+  const wchar_t* p = text;
+  for (; *p; ++p) {
+    if (IsForbiddenInFileName(*p)) return false;
   }
-  return true;
+  // Windows drops trailing dots and blanks, so "a." would name "a" (and "." and ".."
+  // leave the folder).
+  if (p[-1] == L'.' || p[-1] == L' ') return false;
+  return !IsDeviceName(text);
 }

@@ -36,6 +36,9 @@ HeapString ParentFolder(const wchar_t* path);
 // Length of a possibly null text (null counts as 0).
 int32_t TextLength(const wchar_t* text);
 
-// Whether text has the form of a bare file name that stays inside the folder it is
-// joined to: not null, not empty, not "." or "..", and free of '\', '/' and ':'.
+// Whether text is a bare file name that stays inside the folder it is joined to and
+// names a file there: not null or empty; free of '\', '/', ':', the characters Windows
+// forbids (< > " | ? * and control characters); not ending in a dot or a blank (so not
+// "." or ".."); and not a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any case,
+// with or without an extension).
 bool IsBareFileName(const wchar_t* text);

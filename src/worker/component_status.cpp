@@ -13,6 +13,8 @@ namespace {
 constexpr wchar_t kPieceExtension[] = L".upi";
 constexpr wchar_t kAllPiecesPresent[] = L"OK";
 constexpr wchar_t kMsiexec[] = L"msiexec.exe";
+// Room for the system folder's path.
+constexpr int32_t kSystemFolderUnits = MAX_PATH;
 constexpr wchar_t kMsiexecParameterFormat[] = L"/i \"%s\" /qn IACCEPTSQLLOCALDBLICENSETERMS=YES";
 // Room for the parameter text around the path (it needs 43 units and the terminator).
 constexpr int32_t kMsiexecParameterSlack = 64;
@@ -72,14 +74,21 @@ void WatchInstaller(ComponentId id, ComponentSlot& slot) {
   if (satisfied) DeleteInstaller(id);
 }
 
-// Posts id as the worker's next download unless another request is pending. True when
-// this call posted it.
-bool PostDownloadRequest(ComponentId id) {
+// Posts id as the worker's next download unless another request is pending: downloading
+// when this call posted it, waiting when another is pending. The worker stores a failure
+// before it ends the request under the lock, so a fetch of id that failed since the
+// caller last looked shows here, and is not requested a second time.
+ComponentStatus PostDownloadRequest(ComponentId id) {
   EnterCriticalSection(&gSetup.stateLock);
-  const bool posted = gSetup.requestedDownload.load(std::memory_order_relaxed) == kNoRequest;
-  if (posted) gSetup.requestedDownload.store(id, std::memory_order_relaxed);
+  ComponentStatus status = kStatusWaitingForDownload;
+  if (gSetup.slots[id].downloadFailed.load(std::memory_order_relaxed)) {
+    status = kStatusDownloadFailed;
+  } else if (gSetup.requestedDownload.load(std::memory_order_relaxed) == kNoRequest) {
+    gSetup.requestedDownload.store(id, std::memory_order_relaxed);
+    status = kStatusDownloading;
+  }
   LeaveCriticalSection(&gSetup.stateLock);
-  return posted;
+  return status;
 }
 
 }  // namespace
@@ -104,7 +113,7 @@ ComponentStatus ComponentStatusOf(ComponentId id) {
   if (slot.downloadFailed.load(std::memory_order_relaxed)) return kStatusDownloadFailed;
   // The unlocked read only saves taking the lock; a stale value costs one refresh.
   if (gSetup.requestedDownload.load(std::memory_order_relaxed) == id) return kStatusDownloading;
-  return PostDownloadRequest(id) ? kStatusDownloading : kStatusWaitingForDownload;
+  return PostDownloadRequest(id);
 }
 
 HeapString FindInstaller(ComponentId id) {
@@ -133,6 +142,20 @@ void StartInstaller(ComponentId id, bool elevate) {
   slot.installFailed = true;
 }
 
+// msiexec.exe in the system folder. Started elevated by a bare name, the shell would
+// search the program's folder and the current folder first, where any download could
+// have left a program of that name. Null when the folder cannot be read.
+namespace {
+
+HeapString MsiexecPath() {
+  wchar_t folder[kSystemFolderUnits] = {};
+  const UINT length = GetSystemDirectoryW(folder, kSystemFolderUnits);
+  if (length == 0 || length >= UINT(kSystemFolderUnits)) return HeapString();
+  return JoinPath(folder, kMsiexec);
+}
+
+}  // namespace
+
 HeapString MsiexecParameters(const wchar_t* packagePath) {
   if (!packagePath) return HeapString();
   const int64_t units = int64_t(TextLength(packagePath)) + kMsiexecParameterSlack;
@@ -152,11 +175,13 @@ UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate) 
   info.lpVerb = elevate ? L"RunAs" : nullptr;
   info.nShow = SW_SHOWNORMAL;
   HeapString parameters;
+  HeapString msiexec;
   if (id == kLocalDb) {
     parameters = MsiexecParameters(path);
+    msiexec = MsiexecPath();
     // Without its parameter text msiexec would be started half-formed: start nothing.
-    if (!parameters) return UniqueHandle();
-    info.lpFile = kMsiexec;
+    if (!parameters || !msiexec) return UniqueHandle();
+    info.lpFile = msiexec.get();
     info.lpParameters = parameters.get();
   } else {
     info.lpFile = path;

@@ -34,7 +34,8 @@ void DeleteInstaller(ComponentId id);
 // unless one is already running or none is found. The outcome shows in the status.
 void StartInstaller(ComponentId id, bool elevate);
 
-// Starts the installer at path: step 2 through msiexec.exe, others directly. The process
+// Starts the installer at path: step 2 through the system folder's msiexec.exe (never
+// one found by searching), others directly. The process
 // handle, or null when nothing was started (also when the msiexec parameter text cannot
 // be allocated).
 UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate);

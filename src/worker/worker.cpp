@@ -6,6 +6,7 @@
 #include "catalog/update_info.h"
 #include "catalog/update_list.h"
 #include "catalog/update_server.h"
+#include "worker/fetch_retry.h"
 #include "util/strings.h"
 
 namespace {
@@ -37,7 +38,7 @@ void EndRequest() {
 }
 
 void FetchPrerequisite(ComponentSlot& slot) {
-  if (!FetchFromUpdateServer(slot.remoteName, slot.localName, false, &slot.progress)) {
+  if (!FetchWithRetries(slot.remoteName, slot.localName, false, &slot.progress)) {
     slot.downloadFailed.store(true, std::memory_order_relaxed);
   }
 }
@@ -47,8 +48,7 @@ void FetchPrerequisite(ComponentSlot& slot) {
 bool FetchPiece(const wchar_t* baseName) {
   HeapString remote = ConcatString(baseName, L".upd");
   HeapString local = ConcatString(baseName, L".upi");
-  return FetchFromUpdateServer(remote.get(), local.get(), false,
-                               &gSetup.slots[kProduct].progress);
+  return FetchWithRetries(remote.get(), local.get(), false, &gSetup.slots[kProduct].progress);
 }
 
 void Serve(int32_t request) {

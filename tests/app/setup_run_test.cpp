@@ -85,11 +85,17 @@ TEST_F(InitSetupStateTest, JudgesEachStepAndEmptiesThePieceTable) {
   EXPECT_STREQ(gSetup.slots[kDotNet].remoteName, L"ndp461.upd");
   EXPECT_STREQ(gSetup.slots[kDotNet].localName, L"ndp461.exe");
   EXPECT_FALSE(gSetup.slots[kLocalDb].installedAtStart.load());
-  const wchar_t* remote = nullptr;
-  const wchar_t* local = nullptr;
-  LocalDbInstallerNames(LocalDbPackageKind(), &remote, &local);
-  EXPECT_STREQ(gSetup.slots[kLocalDb].remoteName, remote);
-  EXPECT_STREQ(gSetup.slots[kLocalDb].localName, local);
+  // This build answers as the 32-bit program on 64-bit Windows: Windows 7 (what Wine
+  // reports unless told otherwise) gets the 2014 x64 package, later versions the 2017 one.
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  ASSERT_TRUE(GetVersionExW(&version));
+  const bool after7 = version.dwMajorVersion > 6 ||
+                      (version.dwMajorVersion == 6 && version.dwMinorVersion > 1);
+  EXPECT_STREQ(gSetup.slots[kLocalDb].remoteName,
+               after7 ? L"ldb2017rtmx64.upd" : L"ldb2014sp3x64.upd");
+  EXPECT_STREQ(gSetup.slots[kLocalDb].localName,
+               after7 ? L"ldb2017rtmx64.msi" : L"ldb2014sp3x64.msi");
   // The registration alone counts at start, though no version code is on offer yet.
   EXPECT_TRUE(gSetup.slots[kProduct].installedAtStart.load());
   EXPECT_FALSE(gSetup.slots[kProduct].downloadFailed.load());

@@ -43,8 +43,14 @@ std::string ExpandStamps(const std::string& text, const SYSTEMTIME& now) {
   return result;
 }
 
-void WaitForMinuteHeadroom() {
-  for (int i = 0; i < 120 && LocalNow().wSecond >= 50; ++i) Sleep(100);
+SYSTEMTIME InOneMinute(const std::function<void(const SYSTEMTIME& now)>& step) {
+  SYSTEMTIME start = LocalNow();
+  for (int run = 0; run < 3; ++run) {
+    start = LocalNow();
+    step(start);
+    if (StampAt(start, 0) == StampAt(LocalNow(), 0)) break;
+  }
+  return start;
 }
 
 void CatalogServerTest::SetUp() {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // The update server is reached through the built-in base URL and a proxy settings file;
@@ -25,9 +26,11 @@ std::string StampAt(const SYSTEMTIME& now, int minutes);
 // stamp of now moved by N minutes.
 std::string ExpandStamps(const std::string& text, const SYSTEMTIME& now);
 
-// Returns once the current minute has at least 10 seconds left, so that stamps made
-// now still name the minute in which the code under test makes its own.
-void WaitForMinuteHeadroom();
+// Runs step with the local time it starts at, again while the minute turned during the
+// run (at most three runs: one takes far less than a minute), and returns the start of
+// the last run: stamps made from it name the minute in which the code under test made
+// its own.
+SYSTEMTIME InOneMinute(const std::function<void(const SYSTEMTIME& now)>& step);
 
 // The local time now.
 SYSTEMTIME LocalNow();

@@ -20,6 +20,21 @@ class Registry : public testing::Test {
 };
 
 TEST_F(Registry, TheTestBuildAnswersAsThe32BitProgramOn64BitWindows) {
+  struct Row { bool build64Bit; bool wow64; bool want64; REGSAM flag; };
+  const Row rows[] = {
+      {false, true, false, 0},  // shipped, on 64-bit Windows
+      {false, true, true, KEY_WOW64_64KEY},
+      {false, false, false, 0},  // shipped, on 32-bit Windows: one view only
+      {false, false, true, 0},
+      {true, true, false, KEY_WOW64_32KEY},  // the test build, standing in for the first
+      {true, true, true, KEY_WOW64_64KEY},
+      {true, false, false, KEY_WOW64_32KEY},
+      {true, false, true, KEY_WOW64_64KEY},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(RegistryViewFlag(row.build64Bit, row.wow64, row.want64), row.flag)
+        << row.build64Bit << row.wow64 << row.want64;
+  }
   EXPECT_TRUE(IsWow64());
   EXPECT_EQ(RegistryAccess(KEY_QUERY_VALUE, false), REGSAM(KEY_QUERY_VALUE | KEY_WOW64_32KEY));
   EXPECT_EQ(RegistryAccess(KEY_QUERY_VALUE, true), REGSAM(KEY_QUERY_VALUE | KEY_WOW64_64KEY));

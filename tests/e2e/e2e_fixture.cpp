@@ -6,12 +6,6 @@
 #include "support/installers/test_installers.h"
 #include "util/owners.h"
 
-namespace {
-
-constexpr wchar_t kWineX11Key[] = L"Software\\Wine\\X11 Driver";
-
-}  // namespace
-
 std::wstring LocalDbName() {
   HeapString name = LocalDbPackageName(LocalDbPackageKind());
   return name.get();
@@ -24,16 +18,10 @@ std::wstring LocalDbPackageFile() {
   return localName;
 }
 
-// Without a window manager, Wine waits 2 s for one to confirm that a closed dialog's
-// window is gone. Windows that Wine manages itself close at once; the programs started
-// from here read the setting when they start.
-void SetupProgramTest::SetUpTestSuite() {
-  SetRegString(HKEY_CURRENT_USER, kWineX11Key, L"Managed", L"N", 0);
-}
+// A dialog closed by a test must be gone at once (see UnmanagedWindows).
+void SetupProgramTest::SetUpTestSuite() { UnmanagedWindows(); }
 
-void SetupProgramTest::TearDownTestSuite() {
-  DeleteRegValue(HKEY_CURRENT_USER, kWineX11Key, L"Managed", 0);
-}
+void SetupProgramTest::TearDownTestSuite() { ManagedWindows(); }
 
 void SetupProgramTest::SetUp() {
   ASSERT_TRUE(TestServersAvailable());
@@ -68,6 +56,15 @@ void SetupProgramTest::PublishFile(const std::wstring& name, const std::wstring&
   const std::string bytes = ReadFileBytes(source);
   ASSERT_FALSE(bytes.empty()) << Narrow(source);
   Publish(name, bytes);
+}
+
+void SetupProgramTest::HoldAfter(const std::wstring& name, long long bytes) {
+  Publish(name + L".fault", "hold=" + std::to_string(bytes) + "\n");
+  Publish(name + L".hold", "");
+}
+
+void SetupProgramTest::Release(const std::wstring& name) {
+  RemoveTree(ServedPath(TestServer::kUpdate, name + L".hold"));
 }
 
 void SetupProgramTest::PutInAssets(const std::wstring& name, const std::string& bytes) {

@@ -35,6 +35,10 @@ class SetupProgramTest : public ::testing::Test {
   // A file on the update server (removed again at the end of the test).
   void Publish(const std::wstring& name, const std::string& bytes);
   void PublishFile(const std::wstring& name, const std::wstring& source);
+  // The server holds a published file's body after the given number of bytes until
+  // Release (at most a minute; "hold" in update_server.py).
+  void HoldAfter(const std::wstring& name, long long bytes);
+  void Release(const std::wstring& name);
   // A file in the Assets folder beside the program under test.
   void PutInAssets(const std::wstring& name, const std::string& bytes = "installer");
   std::wstring AssetsPath(const std::wstring& name) const;

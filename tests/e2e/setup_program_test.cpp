@@ -65,6 +65,46 @@ TEST_F(SetupProgramTest, InstallersInTheAssetsFolderAreOfferedButNotTheApplicati
 
   PressCloseBox(dialog);
   EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+  // Only a worker that ended by itself lets the run close its log; one ended by force
+  // after 1000 ms ends the process without it.
+  EXPECT_NE(ReadFileBytes(WorkPath(L"VeltoSetup.log")).find("The setup has ended."),
+            std::string::npos);
+}
+
+// A transfer blocked in a read does not see the stop event; the worker is ended by force
+// and the process at once, and the partial file it leaves is where the next start goes on.
+TEST_F(SetupProgramTest, ClosedWhileADownloadHangsTheProgramEndsAtOnceAndTheNextStartResumes) {
+  const std::string piece = RandomBytes(300000, 50);
+  Publish(L"vtupdaterlist.upd", "0,7,0,x,20000101_0000,Velto Test\r\n1,hangingPiece\r\n");
+  Publish(L"hangingPiece.upd", piece);
+  Publish(L"hangingPiece.upd.fault", "stall=100000:8000\ntimes=1\n");
+  HWND dialog = Start();
+  ASSERT_TRUE(dialog);
+  const std::wstring partial = WorkPath(L"hangingPiece.upd.FilePart");
+  const ULONGLONG deadline = GetTickCount64() + kShowLimitMs;
+  while (FileSizeOf(partial) < 100000 && GetTickCount64() < deadline) Sleep(50);
+  ASSERT_EQ(FileSizeOf(partial), 100000);
+
+  const ULONGLONG closed = GetTickCount64();
+  ClickButton(dialog, IDC_EXIT);
+  EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+  EXPECT_LT(GetTickCount64() - closed, 1500u);
+  EXPECT_EQ(ReadFileBytes(WorkPath(L"VeltoSetup.log")).find("The setup has ended."),
+            std::string::npos) << "the worker was ended by force";
+
+  dialog = Start();
+  ASSERT_TRUE(dialog);
+  const ULONGLONG again = GetTickCount64() + kShowLimitMs;
+  while (!PathExists(WorkPath(L"hangingPiece.upi")) && GetTickCount64() < again) Sleep(50);
+  EXPECT_EQ(ReadFileBytes(WorkPath(L"hangingPiece.upi")), piece);
+  // The stalled answer is logged only once the server gives up on it.
+  bool resumed = false;
+  for (const auto& request : AwaitRequests(TestServer::kUpdate, L"hangingPiece.upd", 2)) {
+    resumed = resumed || request.range == "bytes=100000-";
+  }
+  EXPECT_TRUE(resumed);
+  ClickButton(dialog, IDC_EXIT);
+  EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
 }
 
 TEST_F(SetupProgramTest, UpdateModeOnlyWithDashUAsTheFirstArgument) {

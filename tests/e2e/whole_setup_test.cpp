@@ -19,6 +19,7 @@ constexpr char kBom[] = "\xEF\xBB\xBF";
 constexpr wchar_t kInstanceMutex[] = L"Local\\VTSETUPMUTEX201909171615";
 constexpr DWORD kDownloadLimitMs = 30000;
 constexpr DWORD kMsiexecLimitMs = 120000;
+constexpr long long kDotNetHeldBytes = 16384;
 const std::wstring kDotNetName = L".NET Framework 4.6.1";
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
@@ -128,9 +129,10 @@ class WholeSetup : public SetupProgramTest {
   void RunFirstInstallation() {
     PublishList();
     PublishInstallers();
-    // The list and the .NET installer arrive slowly enough to watch the steps wait.
-    Publish(L"vtupdaterlist.upd.fault", "stall=0:1500\n");
-    Publish(L"ndp461.upd.fault", "trickle=16384:150\n");
+    // The list, then the .NET installer after its first bytes, are held until the test
+    // has seen the steps wait for them.
+    HoldAfter(L"vtupdaterlist.upd", 0);
+    HoldAfter(L"ndp461.upd", kDotNetHeldBytes);
 
     HWND dialog = Start();
     ASSERT_TRUE(dialog);
@@ -139,11 +141,18 @@ class WholeSetup : public SetupProgramTest {
     ASSERT_FALSE(preparation.empty());
     EXPECT_EQ(preparation.back(), L"更新情報の問合せ中です");
     EXPECT_TRUE(preparation.front() == L"更新情報の準備中です" || preparation.size() == 1);
-    EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS,
-                                   kDotNetName + L" インストーラーのダウンロード中です", kRefreshLimitMs));
+    const std::wstring dotNetDownloading = kDotNetName + L" インストーラーのダウンロード中です";
+    const std::wstring localDbWaiting = LocalDbName() + L" インストーラーのダウンロード待機中です";
+    EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS, dotNetDownloading, kRefreshLimitMs));
     // The .NET installer is fetched first; the LocalDB package waits for it.
-    EXPECT_EQ(ControlText(dialog, IDC_LOCALDB_STATUS),
-              LocalDbName() + L" インストーラーのダウンロード待機中です");
+    EXPECT_EQ(ControlText(dialog, IDC_LOCALDB_STATUS), localDbWaiting);
+    Release(L"vtupdaterlist.upd");
+    const std::wstring partial = WorkPath(L"ndp461.upd.FilePart");
+    for (int i = 0; i < 400 && FileSizeOf(partial) < kDotNetHeldBytes; ++i) Sleep(50);
+    EXPECT_EQ(FileSizeOf(partial), kDotNetHeldBytes) << "the .NET download did not start";
+    EXPECT_EQ(ControlText(dialog, IDC_DOTNET_STATUS), dotNetDownloading);
+    EXPECT_EQ(ControlText(dialog, IDC_LOCALDB_STATUS), localDbWaiting);
+    Release(L"ndp461.upd");
 
     EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS,
                                    kDotNetName + L" インストーラーが利用可能です", kDownloadLimitMs));
@@ -152,7 +161,7 @@ class WholeSetup : public SetupProgramTest {
     EXPECT_TRUE(WaitForControlText(dialog, IDC_PRODUCT_STATUS,
                                    L"Velto 2026 インストーラーが利用可能です", kDownloadLimitMs));
     std::vector<std::string> order;
-    for (const auto& request : ReadRequestLog(TestServer::kUpdate)) {
+    for (const auto& request : AwaitRequests(TestServer::kUpdate, L"", 5)) {
       order.push_back(request.target.substr(request.target.rfind('/') + 1));
     }
     const std::wstring package = LocalDbPackageFile();

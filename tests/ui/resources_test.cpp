@@ -75,6 +75,11 @@ TEST(Resources, DialogTemplateAsksForItsStyleSizeAndJapaneseFont) {
   EXPECT_STREQ(reinterpret_cast<const wchar_t*>(font + 6), L"MS UI Gothic");
 }
 
+uint32_t BigEndian(const std::string& bytes, size_t at) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
 #pragma pack(push, 2)
 struct GroupIconEntry {
   BYTE width, height, colours, reserved;
@@ -84,15 +89,24 @@ struct GroupIconEntry {
 };
 #pragma pack(pop)
 
-// (width, bit count) of every image of an icon group, 256 written as 256.
-std::vector<std::pair<int, int>> IconImages(const Program& program, int id) {
+// The entries of an icon group, in their order.
+std::vector<GroupIconEntry> IconEntries(const Program& program, int id) {
   const std::string bytes = program.Bytes(RT_GROUP_ICON, id);
-  std::vector<std::pair<int, int>> images;
-  if (bytes.size() < 6) return images;
+  std::vector<GroupIconEntry> entries;
+  if (bytes.size() < 6) return entries;
   const WORD count = *reinterpret_cast<const WORD*>(bytes.data() + 4);
   for (WORD i = 0; i < count && 6 + (i + 1) * sizeof(GroupIconEntry) <= bytes.size(); ++i) {
     GroupIconEntry entry;
     std::memcpy(&entry, bytes.data() + 6 + i * sizeof(GroupIconEntry), sizeof(entry));
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+// (width, bit count) of every image of an icon group, 256 written as 256.
+std::vector<std::pair<int, int>> IconImages(const Program& program, int id) {
+  std::vector<std::pair<int, int>> images;
+  for (const GroupIconEntry& entry : IconEntries(program, id)) {
     images.emplace_back(entry.width ? entry.width : 256, entry.bitCount);
   }
   return images;
@@ -101,8 +115,9 @@ std::vector<std::pair<int, int>> IconImages(const Program& program, int id) {
 TEST(Resources, IconGroupsHaveTheirSizesAndColourDepths) {
   Program program;
   using Images = std::vector<std::pair<int, int>>;
+  // What Windows asks for at 96, 144 and 192 DPI, and 256 for the shell's largest views.
   EXPECT_EQ(IconImages(program, IDI_SETUP),
-            (Images{{256, 32}, {128, 32}, {64, 32}, {48, 32}, {32, 32}, {24, 32}, {16, 32}}));
+            (Images{{256, 32}, {64, 32}, {48, 32}, {32, 32}, {24, 32}, {16, 32}}));
   EXPECT_EQ(IconImages(program, IDI_DONE), (Images{{32, 8}}));
   EXPECT_EQ(IconImages(program, IDI_CURRENT), (Images{{32, 8}}));
   EXPECT_EQ(IconImages(program, IDI_PENDING), (Images{{16, 8}}));
@@ -112,12 +127,55 @@ TEST(Resources, IconGroupsHaveTheirSizesAndColourDepths) {
   }
 }
 
-uint32_t BigEndian(const std::string& bytes, size_t at) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + at);
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+// The large images of the program icon are PNG-compressed, in the one PNG format Windows
+// takes for an icon image (8-bit RGBA); the small ones are 32-bit bitmaps with alpha.
+TEST(Resources, ProgramIconIsPngFromFortyEightPixelsUp) {
+  Program program;
+  for (const GroupIconEntry& entry : IconEntries(program, IDI_SETUP)) {
+    const int width = entry.width ? entry.width : 256;
+    const std::string image = program.Bytes(RT_ICON, entry.id);
+    ASSERT_GT(image.size(), 40u) << width;
+    EXPECT_EQ(image.size(), entry.bytes) << width;
+    if (width >= 48) {
+      EXPECT_EQ(image.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << width;
+      EXPECT_EQ(BigEndian(image, 16), uint32_t(width));
+      EXPECT_EQ(BigEndian(image, 20), uint32_t(width));
+      EXPECT_EQ(image[24], 8) << width;  // bits per channel
+      EXPECT_EQ(image[25], 6) << width;  // RGBA
+      EXPECT_EQ(image[28], 0) << width;  // not interlaced
+    } else {
+      BITMAPINFOHEADER header;
+      std::memcpy(&header, image.data(), sizeof(header));
+      EXPECT_EQ(header.biSize, sizeof(header)) << width;
+      EXPECT_EQ(header.biWidth, width);
+      EXPECT_EQ(header.biHeight, 2 * width);  // the image and its mask
+      EXPECT_EQ(header.biBitCount, 32) << width;
+      EXPECT_EQ(header.biCompression, DWORD(BI_RGB)) << width;
+    }
+  }
 }
 
-TEST(Resources, BannerIsAnInterlacedRgbPng) {
+// Every size loads as an icon of that size: the PNG images too.
+TEST(Resources, ProgramIconLoadsAtEverySize) {
+  Program program;
+  for (int size : {16, 24, 32, 48, 64, 256}) {
+    HICON icon = static_cast<HICON>(
+        LoadImageW(program.module(), MAKEINTRESOURCEW(IDI_SETUP), IMAGE_ICON, size, size, 0));
+    ASSERT_NE(icon, nullptr) << size;
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(icon, &info)) << size;
+    BITMAP colour{};
+    ASSERT_NE(info.hbmColor, nullptr) << size;
+    ASSERT_NE(GetObjectW(info.hbmColor, sizeof(colour), &colour), 0) << size;
+    EXPECT_EQ(colour.bmWidth, size);
+    EXPECT_EQ(colour.bmHeight, size);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    DestroyIcon(icon);
+  }
+}
+
+TEST(Resources, BannerIsAnRgbPng) {
   Program program;
   const std::string png = program.Bytes(L"PNG", IDR_BANNER);
   ASSERT_GT(png.size(), 33u);
@@ -127,7 +185,7 @@ TEST(Resources, BannerIsAnInterlacedRgbPng) {
   EXPECT_EQ(BigEndian(png, 20), 97u);
   EXPECT_EQ(png[24], 8);  // bits per channel
   EXPECT_EQ(png[25], 2);  // RGB
-  EXPECT_EQ(png[28], 1);  // Adam7
+  EXPECT_EQ(png[28], 0);  // not interlaced: the dialog decodes it whole
 }
 
 TEST(Resources, ManifestAsksForCommonControls6AndTheUsersRights) {

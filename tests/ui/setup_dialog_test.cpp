@@ -291,8 +291,13 @@ TEST_F(SetupDialogTest, ApplicationInstallerGetsTheUpdateInformationOfItsFolder)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], L"\"" + installer + L"\" " + row.switchText + L" \"" + folder +
                             L"\\vtupdaterinfo.upi\"");
-    // Let the stand-in finish registering before the next round cleans up.
-    Sleep(500);
+    // The stand-in registers after recording: the next round cleans up only after that.
+    const ULONGLONG registered = GetTickCount64() + kInstallerLimitMs;
+    while (RegGetValueW(HKEY_CURRENT_USER, kStandInProductKey, L"VersionCode", RRF_RT_REG_DWORD,
+                        nullptr, nullptr, nullptr) != ERROR_SUCCESS &&
+           GetTickCount64() < registered) {
+      Sleep(20);
+    }
   }
 }
 

@@ -88,10 +88,14 @@ TEST(Strings, NewAndDuplicateDistinguishEmptyFromNull) {
 }
 
 TEST(Strings, BareFileNamesStayInsideTheirFolder) {
-  for (const wchar_t* good : {L"setupA", L"a.b", L"...", L"..x", L"名前"}) {
+  for (const wchar_t* good : {L"setupA", L"a.b", L"..x", L"名前", L"CONSOLE.upi", L"nul2.upd",
+                              L"COM0", L"LPT10", L"xnul", L"a b.upi", L"com.upd"}) {
     EXPECT_TRUE(IsBareFileName(good)) << good;
   }
-  for (const wchar_t* bad : {L"", L".", L"..", L"a\\b", L"a/b", L"C:x", L"..\\x"}) {
+  for (const wchar_t* bad :
+       {L"", L".", L"..", L"...", L"a\\b", L"a/b", L"C:x", L"..\\x", L"a<b", L"a>b", L"a\"b",
+        L"a|b", L"a?b", L"a*b", L"a\tb", L"a\x1f", L"a.", L"a ", L"setup.upi.", L"NUL",
+        L"nul.upi", L"Con", L"prn.upd", L"aux.a.b", L"COM1", L"com9.upi", L"LPT1", L"lpt9.x"}) {
     EXPECT_FALSE(IsBareFileName(bad)) << bad;
   }
   EXPECT_FALSE(IsBareFileName(nullptr));

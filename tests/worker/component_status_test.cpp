@@ -350,7 +350,40 @@ TEST_F(ComponentStates, TheApplicationStepFollowsThePhaseAndThenItsPieces) {
   EXPECT_EQ(ComponentStatusOf(kProduct), kStatusAlreadyInstalled);
 }
 
+// A recording stand-in named msiexec.exe in the program's folder and in the current
+// folder, where a start by bare name would find it first; removed at the end of scope.
+class PlantedMsiexec {
+ public:
+  PlantedMsiexec() {
+    wchar_t module[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    std::wstring folder = module;
+    folder.resize(folder.rfind(L'\\'));
+    GetCurrentDirectoryW(MAX_PATH, previous_);
+    SetCurrentDirectoryW(current_.path().c_str());
+    for (const std::wstring& place : {folder, current_.path()}) {
+      planted_.push_back(place + L"\\msiexec.exe");
+      EXPECT_TRUE(CopyFileW(StandInAppInstaller().c_str(), planted_.back().c_str(), FALSE));
+    }
+  }
+  ~PlantedMsiexec() {
+    SetCurrentDirectoryW(previous_);
+    for (const std::wstring& path : planted_) DeleteFileW(path.c_str());
+  }
+  PlantedMsiexec(const PlantedMsiexec&) = delete;
+  PlantedMsiexec& operator=(const PlantedMsiexec&) = delete;
+
+ private:
+  TempFolder current_;
+  wchar_t previous_[MAX_PATH] = {};
+  std::vector<std::wstring> planted_;
+};
+
 TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
+  // Only the system's msiexec may run (elevated): the planted ones record any start.
+  PlantedMsiexec planted;
+  TempFolder temp;
+  ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
   const struct {
     const wchar_t* package;
     int32_t major;
@@ -380,6 +413,7 @@ TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
     EXPECT_EQ(MaxLocalDbMajorVersion(), r.major);
     EXPECT_EQ(Text(DescribeLocalDb(MaxLocalDbMajorVersion())), r.line);
   }
+  EXPECT_TRUE(RecordedCommandLines(temp / L"record.txt").empty()) << "a planted msiexec ran";
 }
 
 TEST(MsiexecParameters, QuoteThePackageAndAcceptTheLicenceTerms) {

@@ -1,8 +1,9 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Starts and stops the test servers, each in its own folder of the build tree.
 
   serverctl.py start update DIR
   serverctl.py start nginx DIR
+  serverctl.py start tls DIR
   serverctl.py start proxy DIR --upstream UPDATE_DIR --user NAME --password TEXT
   serverctl.py stop KIND DIR
 
@@ -12,7 +13,16 @@ to DIR/requests.log, one line per request, tab-separated:
   method  target  host  range  if-range  status  body-bytes
 (an absent value is "-" from the update server and empty from nginx). The proxy (tinyproxy with BasicAuth, chained to the update
 server as its upstream) keeps DIR/credentials (user name, then password, one a line).
+The TLS server (nginx with ssl) makes its own test authority with openssl in DIR/pki
+(ca.der is the authority the tests trust) and serves DIR/root on three ports: DIR/port
+with a certificate of that authority for localhost, 127.0.0.1, updates.velto.example and
+updates-test.velto.example; DIR/port-other-authority with one of another authority; and
+DIR/port-other-name with one of the test authority for another name only.
 Only the process recorded in DIR/pid is ever stopped.
+
+Both scripts run under Debian's /usr/bin/python3 (tools/install-deps), not the first
+python3 on PATH: a version manager's shim there costs some tenths of a second per start,
+and a test run starts and stops a dozen servers.
 """
 
 import argparse
@@ -128,7 +138,8 @@ def start_update(folder, _args):
         os.remove(port_file)
     process = spawn(folder, [sys.executable, os.path.join(HERE, "update_server.py"),
                              "--root", os.path.join(folder, "root"), "--port-file", port_file,
-                             "--log", os.path.join(folder, "requests.log")])
+                             "--log", os.path.join(folder, "requests.log"),
+                             "--tunnel", os.path.join(os.path.dirname(folder), "tls", "port")])
     deadline = time.monotonic() + START_DEADLINE
     while time.monotonic() < deadline:
         if os.path.exists(port_file):
@@ -162,12 +173,16 @@ http {
   scgi_temp_path %(dir)s/tmp/scgi;
   types { }
   default_type application/octet-stream;
-  server {
-    listen 127.0.0.1:%(port)d;
-    location /updater/ { alias %(dir)s/root/; }
+%(server)s}
+""" % {"user": user_directive(), "dir": folder, "server": nginx_server_block(folder, port)}
+
+
+def nginx_server_block(folder, port):
+    return """  server {
+    listen 127.0.0.1:%d;
+    location /updater/ { alias %s/root/; }
   }
-}
-""" % {"user": user_directive(), "dir": folder, "port": port}
+""" % (port, folder)
 
 
 def start_nginx(folder, _args):
@@ -179,6 +194,79 @@ def start_nginx(folder, _args):
         process = spawn(folder, ["nginx", "-c", config, "-p", folder + "/"])
         if wait_listening(process, port):
             write_text(os.path.join(folder, "port"), "%d\n" % port)
+            return True
+        stop(folder)
+    return False
+
+
+def openssl(*arguments):
+    subprocess.run(["openssl"] + list(arguments), check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+
+def make_authority(pki, name):
+    key, cert = os.path.join(pki, name + ".key"), os.path.join(pki, name + ".pem")
+    openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+            "-keyout", key, "-out", cert, "-days", "30", "-subj", "/CN=Velto Test " + name,
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    return key, cert
+
+
+def make_server_certificate(pki, name, authority, names):
+    key, cert = os.path.join(pki, name + ".key"), os.path.join(pki, name + ".pem")
+    request, extensions = os.path.join(pki, name + ".csr"), os.path.join(pki, name + ".ext")
+    openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+            "-keyout", key, "-out", request, "-subj", "/CN=" + names[0])
+    write_text(extensions, "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n"
+               "subjectAltName=" + ",".join(
+                   ("IP:" if n[0].isdigit() else "DNS:") + n for n in names) + "\n")
+    openssl("x509", "-req", "-in", request, "-CA", authority[1], "-CAkey", authority[0],
+            "-CAcreateserial", "-out", cert, "-days", "30", "-extfile", extensions)
+    return key, cert
+
+
+def make_pki(pki):
+    """The test authority, another one, and the three server certificates (made once per
+    build tree; the private keys stay there and are never printed)."""
+    if os.path.exists(os.path.join(pki, "ca.der")):
+        return
+    os.makedirs(pki, exist_ok=True)
+    authority = make_authority(pki, "authority")
+    other = make_authority(pki, "other-authority")
+    names = ["localhost", "127.0.0.1", "updates.velto.example", "updates-test.velto.example"]
+    make_server_certificate(pki, "server", authority, names)
+    make_server_certificate(pki, "server-other-authority", other, names)
+    make_server_certificate(pki, "server-other-name", authority, ["other.velto.invalid"])
+    openssl("x509", "-in", authority[1], "-outform", "DER", "-out",
+            os.path.join(pki, "ca.der.tmp"))
+    os.replace(os.path.join(pki, "ca.der.tmp"), os.path.join(pki, "ca.der"))
+
+
+TLS_PORTS = (("port", "server"), ("port-other-authority", "server-other-authority"),
+             ("port-other-name", "server-other-name"))
+
+
+def start_tls(folder, _args):
+    pki = os.path.join(folder, "pki")
+    make_pki(pki)
+    os.makedirs(os.path.join(folder, "tmp"), exist_ok=True)
+    for _ in range(PORT_ATTEMPTS):
+        ports = [free_port() for _ in TLS_PORTS]
+        servers = "".join("""  server {
+    listen 127.0.0.1:%d ssl;
+    ssl_certificate %s/%s.pem;
+    ssl_certificate_key %s/%s.key;
+    location /updater/ { alias %s/root/; }
+  }
+""" % (port, pki, cert, pki, cert, folder) for port, (_, cert) in zip(ports, TLS_PORTS))
+        config = os.path.join(folder, "nginx.conf")
+        write_text(config, nginx_config(folder, ports[0]).replace(
+            nginx_server_block(folder, ports[0]), servers))
+        process = spawn(folder, ["nginx", "-c", config, "-p", folder + "/"])
+        if all(wait_listening(process, port) for port in ports):
+            for port, (port_file, _) in zip(ports, TLS_PORTS):
+                write_text(os.path.join(folder, port_file), "%d\n" % port)
             return True
         stop(folder)
     return False
@@ -217,7 +305,8 @@ LogLevel Info
     return False
 
 
-STARTERS = {"update": start_update, "nginx": start_nginx, "proxy": start_proxy}
+STARTERS = {"update": start_update, "nginx": start_nginx, "proxy": start_proxy,
+            "tls": start_tls}
 
 
 def main():

@@ -14,6 +14,7 @@ const wchar_t* FolderName(TestServer server) {
     case TestServer::kUpdate: return L"update";
     case TestServer::kNginx: return L"nginx";
     case TestServer::kProxy: return L"proxy";
+    case TestServer::kTls: return L"tls";
   }
   return L"";
 }
@@ -64,6 +65,13 @@ std::wstring ServedPath(TestServer server, const std::wstring& name) {
 
 std::wstring ServedUrl(TestServer server, const std::wstring& name) {
   return L"http://127.0.0.1:" + std::to_wstring(ServerPort(server)) + L"/updater/" + name;
+}
+
+std::wstring TlsUrl(const std::wstring& host, const std::wstring& name, const wchar_t* portFile) {
+  const std::wstring folder = ServerFolder(TestServer::kTls);
+  const int port = std::atoi(ReadFileBytes(folder + L"\\" + portFile).c_str());
+  EXPECT_GT(port, 0) << "no TLS port " << Narrow(portFile);
+  return L"https://" + host + L":" + std::to_wstring(port) + L"/updater/" + name;
 }
 
 std::vector<LoggedRequest> ReadRequestLog(TestServer server) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-enum class TestServer { kUpdate, kNginx, kProxy };
+enum class TestServer { kUpdate, kNginx, kProxy, kTls };
 
 // One line of a server's request log. Absent values are empty.
 struct LoggedRequest {
@@ -32,7 +32,13 @@ std::wstring ServedFolder(TestServer server);
 std::wstring ServedPath(TestServer server, const std::wstring& name);
 std::wstring ServedUrl(TestServer server, const std::wstring& name);
 
-// The request log (update server and nginx); ClearRequestLog empties it.
+// The TLS server's URL of a served file, https://host:port/updater/name, on the port
+// whose certificate is the test authority's for the test names (portFile "port"), one of
+// another authority ("port-other-authority") or one for another name ("port-other-name").
+std::wstring TlsUrl(const std::wstring& host, const std::wstring& name,
+                    const wchar_t* portFile = L"port");
+
+// The request log (update server, nginx and the TLS server); ClearRequestLog empties it.
 std::vector<LoggedRequest> ReadRequestLog(TestServer server);
 void ClearRequestLog(TestServer server);
 // The logged requests whose target ends with "/updater/" + name (every request when name

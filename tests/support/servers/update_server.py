@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """A scriptable update server for tests (Python standard library only).
 
 Serves the files of --root below "/updater/" on 127.0.0.1, on a port the system picks
@@ -9,7 +9,9 @@ honoured (a strong ETag or the exact Last-Modified text, otherwise the whole fil
 It also acts as a forward proxy for absolute-URI requests ("GET http://host/updater/x"),
 serving them from the same folder (or from --vhost HOST=DIR), so that the program's
 built-in https:// base URLs reach it through a proxy settings file that forces plain
-HTTP. The request log names the host that was asked.
+HTTP. The request log names the host that was asked. With --tunnel PORT_FILE it also
+opens CONNECT tunnels to "*.velto.example:443", to 127.0.0.1 on the port that file names
+(the TLS server), as an office proxy does for HTTPS; other CONNECT targets get 405.
 
 Per-file fault switches live in a sidecar file NAME.fault beside the served file, one
 switch per line ("key" or "key=value", "#" starts a comment), read at every request:
@@ -25,11 +27,15 @@ switch per line ("key" or "key=value", "#" starts a comment), read at every requ
   start-beyond=K         a 206 that starts K bytes after the requested offset (before
                          it when K is negative)
   partial-without-range  a 206 without Content-Range
+  range-total=TEXT       a 206 whose Content-Range total reads TEXT ("*", "0", "x1")
   trickle=BYTES:MS       send the body in pieces of BYTES, pausing MS before each
   stall=N:MS             after N body bytes, pause MS (several lines allowed)
+  hold=N                 after N body bytes, wait while NAME.hold exists beside the file
+                         (at most a minute): a test lets the rest go once it has seen
+                         what it waits for, instead of guessing a pause
   times=K                the switches hold for the next K requests of the file; then
                          the sidecar file is deleted
-Sidecar files are never served.
+Sidecar files (.fault, .hold) are never served.
 
 Request log (--log), one line per request when it has ended, fields separated by tabs,
 "-" for an absent value:
@@ -39,6 +45,7 @@ target is the request target as sent (absolute in proxy mode); host is the host 
 """
 
 import argparse
+import select
 import email.utils
 import http.server
 import os
@@ -50,6 +57,7 @@ import time
 import urllib.parse
 
 PREFIX = "/updater/"
+HOLD_LIMIT_S = 60.0
 
 
 def parse_faults(path):
@@ -120,7 +128,40 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_CONNECT(self):
         self.target_host = self.path
-        self.respond_simple(405, "tunnels are not offered")
+        host, _, port = self.path.rpartition(":")
+        tunnel_port = self.server.tunnel_port()
+        if not (host.lower().endswith(".velto.example") and port == "443" and tunnel_port):
+            return self.respond_simple(405, "tunnels are not offered")
+        try:
+            upstream = socket.create_connection(("127.0.0.1", tunnel_port), timeout=10)
+        except OSError:
+            return self.respond_simple(502, "tunnel target unreachable")
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        self.wfile.flush()
+        # Logged when the tunnel opens: a client may keep it open long after its request.
+        self.record(200, 0)
+        self.close_connection = True
+        self.relay(upstream)
+
+    def relay(self, upstream):
+        """Copies both ways until one side closes (bounded by 60 s of silence)."""
+        sockets = [self.connection, upstream]
+        try:
+            while True:
+                ready, _, _ = select.select(sockets, [], [], 60)
+                if not ready:
+                    break
+                for source in ready:
+                    data = source.recv(65536)
+                    if not data:
+                        return
+                    target = upstream if source is self.connection else self.connection
+                    target.sendall(data)
+        except OSError:
+            pass
+        finally:
+            upstream.close()
 
     def do_HEAD(self):
         self.do_GET(head=True)
@@ -138,7 +179,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         root = self.server.vhosts.get(self.target_host, self.server.root)
         parts = [p for p in relative.split("/") if p]
         if not parts or any(p in (".", "..") or "\\" in p for p in parts) or \
-                relative.endswith(".fault"):
+                relative.endswith((".fault", ".hold")):
             return self.respond_simple(404, "no such file")
         file_path = os.path.join(root, *parts)
         if not os.path.isfile(file_path):
@@ -225,7 +266,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Accept-Ranges", "bytes")
         if status == 206 and "partial-without-range" not in faults:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, size))
+            total = faults.get("range-total", str(size))
+            self.send_header("Content-Range", "bytes %d-%d/%s" % (first, last, total))
         chunked = "chunked" in faults
         if chunked:
             self.send_header("Transfer-Encoding", "chunked")
@@ -256,6 +298,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             count, _, ms = faults["trickle"].partition(":")
             piece, pause = max(1, int(count)), int(ms or "0") / 1000.0
         stalls = sorted(faults.get("stall", []))
+        hold = int(faults["hold"]) if "hold" in faults else None
         limit = length if cut is None else min(length, cut[1])
         sent = 0
         with open(file_path, "rb") as source:
@@ -264,9 +307,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if stalls and sent >= stalls[0][0]:
                     time.sleep(stalls.pop(0)[1] / 1000.0)
                     continue
+                if hold is not None and sent >= hold:
+                    self.wait_for_release(file_path + ".hold")
+                    hold = None
+                    continue
                 step = min(piece, limit - sent)
                 if stalls:
                     step = min(step, stalls[0][0] - sent)
+                if hold is not None:
+                    step = min(step, hold - sent)
                 if pause:
                     time.sleep(pause)
                 data = source.read(step)
@@ -287,6 +336,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(b"0\r\n\r\n")
         return sent
 
+    @staticmethod
+    def wait_for_release(gate):
+        deadline = time.monotonic() + HOLD_LIMIT_S
+        while os.path.exists(gate) and time.monotonic() < deadline:
+            time.sleep(0.02)
+
     def cut_connection(self, reset):
         self.close_connection = True
         if reset:
@@ -301,6 +356,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = False
+    tunnel_port_file = None
+
+    def tunnel_port(self):
+        """The TLS server's port, read when a tunnel is asked for (it may start later)."""
+        try:
+            with open(self.tunnel_port_file, encoding="ascii") as port_file:
+                return int(port_file.read().strip())
+        except (OSError, TypeError, ValueError):
+            return None
 
 
 def main():
@@ -310,6 +374,8 @@ def main():
     parser.add_argument("--log", required=True, help="request log (appended)")
     parser.add_argument("--vhost", action="append", default=[], metavar="HOST=DIR",
                         help="serve requests for HOST from DIR instead of --root")
+    parser.add_argument("--tunnel", metavar="PORT_FILE",
+                        help="tunnel CONNECT *.velto.example:443 to the port named there")
     args = parser.parse_args()
 
     server = Server(("127.0.0.1", 0), Handler)
@@ -319,6 +385,7 @@ def main():
         host, _, folder = entry.partition("=")
         server.vhosts[host.lower()] = os.path.abspath(folder)
     server.log_path = args.log
+    server.tunnel_port_file = args.tunnel
     server.log_lock = threading.Lock()
     server.fault_lock = threading.Lock()
     open(args.log, "a").close()

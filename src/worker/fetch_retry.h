@@ -1,0 +1,31 @@
+// Fetching again after a failure that may pass by itself: a dropped connection, a server
+// that is busy or silent for a while.
+#pragma once
+
+#include <cstdint>
+
+#include "net/download.h"
+#include "state/transfer_progress.h"
+
+// The pauses before the first, second and third retry of a fetch, in ms: long enough
+// for a restarting server or a proxy to come back, short enough that the step does not
+// sit at "downloading" for minutes.
+inline constexpr DWORD kRetryPausesMs[] = {2000, 8000, 30000};
+
+// Whether a fetch that ended so may succeed when tried again: the connection refused,
+// reset or timed out, an answer that broke off, a 5xx status, failed reads, a body that
+// ended early. Not a 4xx or other status, a certificate or name error, a stop, a failure
+// on this side, or a partial file the server's answer made unusable.
+bool IsTransientFailure(const TransferOutcome& outcome);
+
+// FetchFromUpdateServer, tried again from the partial file after each transient failure,
+// once after each of the pauseCount pauses in pausesMs; the setup's stop event ends a
+// pause (and the fetch) at once. True when one of the tries succeeded. Each try's
+// progress goes into progress (when given).
+bool FetchWithRetries(const wchar_t* remoteName, const wchar_t* localName, bool force,
+                      const DWORD* pausesMs, int32_t pauseCount,
+                      TransferProgress* progress = nullptr);
+
+// FetchWithRetries with the program's pauses (kRetryPausesMs).
+bool FetchWithRetries(const wchar_t* remoteName, const wchar_t* localName, bool force,
+                      TransferProgress* progress = nullptr);

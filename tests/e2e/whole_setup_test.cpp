@@ -181,7 +181,7 @@ class WholeSetup : public SetupProgramTest {
 
 TEST_F(WholeSetup, FirstInstallationFromAnEmptyWorkFolder) { RunFirstInstallation(); }
 
-TEST_F(WholeSetup, FirstInstallationThroughAProxyWithCredentialsLeavesALogForSupport) {
+TEST_F(WholeSetup, FirstInstallationThroughAProxyWithCredentials) {
   ProxyIni settings;
   settings.proxyType = 3;
   settings.protocolType = 1;

@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <gdiplus.h>
 
+#include "app/run_log.h"
 #include "app/setup_run.h"
 #include "state/command_line.h"
 #include "state/setup_state.h"
@@ -11,8 +12,9 @@
 
 namespace {
 
-// The log is not touched here: it belongs to the instance that runs.
+// The running instance's log gets one line appended; it is neither rotated nor replaced.
 [[noreturn]] void RefuseSecondInstance() {
+  LogSecondInstanceRefusal();
   const RunMode mode = ParseCommandLine(GetCommandLineW()).mode;
   // Without a window nobody would dismiss the box.
   if (mode == RunMode::kQuiet) ExitProcess(kExitAlreadyRunning);

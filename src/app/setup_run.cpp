@@ -3,13 +3,13 @@
 #include <commctrl.h>
 
 #include "app/quiet_run.h"
+#include "app/run_log.h"
 #include "state/command_line.h"
 #include "state/setup_state.h"
 #include "ui/next_step.h"
 #include "ui/passive_run.h"
 #include "ui/resource.h"
 #include "ui/setup_dialog.h"
-#include "util/paths.h"
 #include "util/setup_log.h"
 #include "worker/setup_init.h"
 
@@ -21,18 +21,12 @@ void StopWorkerThread(int32_t exitCode) {
   // waited for. Killed, it may hold the heap's lock or the log's for good, so the process
   // ends at once, without a teardown that could wait on them.
   if (WaitForSingleObject(gSetup.workerThread.get(), kWorkerStopWaitMs) != WAIT_OBJECT_0) {
+    // Written while the worker still runs: once it is killed the log's lock may be lost.
+    CloseSetupLog(L"The setup has ended; the worker did not stop in time and was ended.");
     TerminateThread(gSetup.workerThread.get(), 0);
     ExitProcess(UINT(exitCode));
   }
   gSetup.workerThread.reset();
-}
-
-// This run's log: "/log PATH", else the work folder's. A log that cannot be made is
-// skipped; the setup runs the same.
-void OpenLog(const CommandLineOptions& options) {
-  HeapString defaultPath = options.logPath ? HeapString() : WorkPath(kSetupLogName, true);
-  OpenSetupLog(options.logPath ? options.logPath.get() : defaultPath.get());
-  LogEvent(L"Velto Setup revision %d, command line: %s", kSetupRevision, GetCommandLineW());
 }
 
 // The dialog, and in a passive run the code it ended with.
@@ -60,7 +54,7 @@ int32_t RunSetup() {
   const CommandLineOptions options = ParseCommandLine(GetCommandLineW());
   gSetup.updateMode.store(options.updateMode, std::memory_order_relaxed);
   gSetup.runMode = options.mode;
-  OpenLog(options);
+  OpenRunLog(options);
   InitializeCriticalSection(&gSetup.stateLock);
   int32_t exitCode = kExitSuccess;
   if (InitSetupState()) exitCode = gSetup.runMode == RunMode::kQuiet ? RunQuietly() : RunDialog();

@@ -43,6 +43,11 @@ void HandOverAndStart(HeapString commandLine) {
   while (gSetup.phase.load(std::memory_order_acquire) == kPhaseAwaitingMutex) {
     Sleep(kHandOverPollMs);
   }
+  LogEvent(L"self-update: handing over to %s",
+           commandLine ? commandLine.get() : L"nothing (no command line)");
+  // Closed before the newer program starts, so that it finds the file free and keeps it
+  // as the previous run's log.
+  CloseSetupLog(L"The setup has ended: a newer setup program takes over.");
   if (gSetup.runMode != RunMode::kQuiet) {
     if (commandLine) RunCommandLine(commandLine.get());
     commandLine.reset();
@@ -50,7 +55,6 @@ void HandOverAndStart(HeapString commandLine) {
   }
   UniqueHandle newer = commandLine ? StartCommandLine(commandLine.get()) : UniqueHandle();
   DWORD exitCode = kExitFailed;
-  if (!newer) LogEvent(L"The newer setup program could not be started (exit code 1603).");
   if (newer && WaitForSingleObject(newer.get(), INFINITE) == WAIT_OBJECT_0) {
     GetExitCodeProcess(newer.get(), &exitCode);
   }
@@ -73,13 +77,16 @@ void SelfUpdate(const wchar_t* setupBaseName) {
     }
   }
   if (!fetched) {
+    LogEvent(L"self-update: the newer setup program could not be fetched");
     const bool unattended = gSetup.runMode != RunMode::kInteractive;
     if (unattended) LogEvent(L"The newer setup program could not be fetched (exit code 1603).");
     if (gSetup.runMode != RunMode::kQuiet) {
       MessageBoxW(nullptr, kSetupFetchFailedText, kErrorTitle, MB_OK | MB_ICONERROR);
     }
+    CloseSetupLog(L"The setup has ended.");
     ExitProcess(unattended ? kExitFailed : 0);
   }
+  LogEvent(L"self-update: %s fetched", setupBaseName);
   // Without a command line nothing can be started; the process still ends.
   HandOverAndStart(std::move(commandLine));
 }

@@ -7,6 +7,7 @@
 #include "catalog/line_file.h"
 #include "catalog/update_list.h"
 #include "util/paths.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
@@ -56,9 +57,31 @@ void ApplyInfoLine(const wchar_t* line, InfoValues& values) {
 
 }  // namespace
 
+namespace {
+
+void LogUpdateInfo(const InfoValues& values) {
+  wchar_t pieces[kComponentFileCount * 40] = {};
+  for (const auto& entry : gSetup.componentFiles) {
+    if (entry[0] == L'\0') continue;
+    const int32_t used = TextLength(pieces);
+    wnsprintfW(pieces + used, int(ARRAYSIZE(pieces)) - used, used ? L", %s" : L"%s", entry);
+  }
+  if (!values.headerSeen) {
+    LogEvent(L"update information: no section header; pieces: %s", pieces);
+    return;
+  }
+  LogEvent(L"update information: version code %d, \"%s\", pieces: %s", values.versionCode,
+           values.displayName ? values.displayName.get() : L"(no name)", pieces);
+}
+
+}  // namespace
+
 bool ReadUpdateInfo(const wchar_t* path) {
   LineReader reader;
-  if (!reader.Open(path)) return false;
+  if (!reader.Open(path)) {
+    LogEvent(L"update information: %s cannot be read", path);
+    return false;
+  }
   InfoValues values;
   for (HeapString line = reader.ReadLine(); line; line = reader.ReadLine()) {
     ApplyInfoLine(line.get(), values);
@@ -67,7 +90,11 @@ bool ReadUpdateInfo(const wchar_t* path) {
   // record cut short ("0,120" read as "0,12"): the file counts as unreadable.
   const bool complete = !reader.failed;
   reader.Close();
-  if (!complete) return false;
+  if (!complete) {
+    LogEvent(L"update information: %s could not be read to its end", path);
+    return false;
+  }
+  LogUpdateInfo(values);
   if (values.headerSeen) {
     gSetup.productVersionCode.store(values.versionCode, std::memory_order_release);
     gSetup.productDisplayName.store(values.displayName.release(), std::memory_order_release);

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "state/command_line.h"
+#include "state/transfer_progress.h"
 #include "util/owners.h"
 
 using ComponentId = int32_t;
@@ -77,6 +78,8 @@ struct ComponentSlot {
   uint32_t installerExitCode = 0;
   // The last fetch failed; written by the worker, never cleared.
   std::atomic<bool> downloadFailed{false};
+  // The running download of this component's installer (its pieces, for the application).
+  TransferProgress progress;
   // Installer file name on the update server and in the work/Assets folder; null for
   // the application. Set before the worker thread exists.
   const wchar_t* remoteName = nullptr;

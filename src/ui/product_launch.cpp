@@ -9,6 +9,7 @@
 #include "ui/next_step.h"
 #include "util/paths.h"
 #include "util/process.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
@@ -63,7 +64,13 @@ bool StartProductInstaller(UniqueHandle* process) {
 
 void LaunchProductInstaller() {
   if (!FirstPiece()) return;
-  if (StartProductInstaller()) ExitProcess(UINT(HandOverExitCode()));
+  if (StartProductInstaller()) {
+    // The exit code is decided (and logged) before the log is closed.
+    const int32_t exitCode = HandOverExitCode();
+    CloseSetupLog(L"The setup has ended: the application installer was started.");
+    ExitProcess(UINT(exitCode));
+  }
+  LogEvent(L"the application installer could not be started");
   // The setup program stays open: the user sees the failure and can try again.
   gSetup.slots[kProduct].installFailed = true;
 }

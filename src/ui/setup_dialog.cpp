@@ -9,6 +9,7 @@
 #include "detect/product.h"
 #include "ui/banner.h"
 #include "ui/dialog_rules.h"
+#include "ui/download_progress.h"
 #include "ui/passive_run.h"
 #include "ui/product_launch.h"
 #include "ui/resource.h"
@@ -99,6 +100,7 @@ void InitDialog(HWND dialog) {
   gSetup.iconDone = LoadIconW(module, MAKEINTRESOURCEW(IDI_DONE));
   RefreshDialog(dialog);
   SetTimer(dialog, kRefreshTimerId, kRefreshPeriodMs, RefreshTimerProc);
+  StartDownloadProgress(dialog);
   ShowBanner(dialog);
   gSetup.firstShow = TRUE;
 }
@@ -151,6 +153,9 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
       return FALSE;
     case WM_CLOSE:
       EndDialog(dialog, kDialogClosed);
+      return FALSE;
+    case WM_DESTROY:
+      StopDownloadProgress(dialog);
       return FALSE;
     case WM_COMMAND:
       OnCommand(dialog, wParam);

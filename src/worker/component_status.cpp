@@ -63,12 +63,14 @@ void WatchInstaller(ComponentId id, ComponentSlot& slot) {
   if (slot.process && WaitForSingleObject(slot.process.get(), 0) == WAIT_TIMEOUT) return;
   // Success is judged from the registry alone; the code tells only of a restart asked for.
   DWORD exitCode = 0;
-  if (slot.process && GetExitCodeProcess(slot.process.get(), &exitCode)) {
-    slot.installerExitCode = exitCode;
-    LogEvent(L"The installer of step %d ended with exit code %u.", id + 1, exitCode);
-  }
+  const bool known = slot.process && GetExitCodeProcess(slot.process.get(), &exitCode);
+  if (known) slot.installerExitCode = exitCode;
   slot.process.reset();
   const bool satisfied = IsComponentSatisfied(id);
+  wchar_t code[16] = L"unknown";
+  if (known) wnsprintfW(code, 16, L"%u", exitCode);
+  LogEvent(L"installer of step %d ended with exit code %s; the step is %s", id + 1, code,
+           satisfied ? L"satisfied" : L"not satisfied");
   slot.installing = false;
   slot.installFailed = !satisfied;
   if (satisfied) DeleteInstaller(id);
@@ -200,6 +202,13 @@ UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate) 
   }
   // The answer of the call is not consulted: a start counts only when it left a process
   // handle (none when elevation is refused or the program cannot be run).
+  LogEvent(L"starting the installer of step %d: %s %s%s", id + 1, info.lpFile,
+           info.lpParameters ? info.lpParameters : L"", elevate ? L" (elevated)" : L"");
   ShellExecuteExW(&info);
+  if (info.hProcess) {
+    LogEvent(L"started: process id %u", GetProcessId(info.hProcess));
+  } else {
+    LogEvent(L"the start failed (error %u)", GetLastError());
+  }
   return UniqueHandle(info.hProcess);
 }

@@ -38,7 +38,7 @@ void EndRequest() {
 }
 
 void FetchPrerequisite(ComponentSlot& slot) {
-  if (!FetchWithRetries(slot.remoteName, slot.localName, false)) {
+  if (!FetchWithRetries(slot.remoteName, slot.localName, false, &slot.progress)) {
     slot.downloadFailed.store(true, std::memory_order_relaxed);
   }
 }
@@ -48,7 +48,7 @@ void FetchPrerequisite(ComponentSlot& slot) {
 bool FetchPiece(const wchar_t* baseName) {
   HeapString remote = ConcatString(baseName, L".upd");
   HeapString local = ConcatString(baseName, L".upi");
-  return FetchWithRetries(remote.get(), local.get(), false);
+  return FetchWithRetries(remote.get(), local.get(), false, &gSetup.slots[kProduct].progress);
 }
 
 void Serve(int32_t request) {

@@ -119,6 +119,8 @@ TEST_F(SetupProgramTest, UpdateModeOnlyWithDashUAsTheFirstArgument) {
       {L"-U extra", L"Velto 更新確認", L"3:Veltoシステムを更新します"},
       {L"-u", kInstallCaption, L"3:Veltoシステムをインストールします"},
       {L"extra -U", kInstallCaption, L"3:Veltoシステムをインストールします"},
+      // A log place that cannot be written changes nothing.
+      {L"-U /log \"Z:\\no such folder\\x.log\"", L"Velto 更新確認", L"3:Veltoシステムを更新します"},
   };
   for (const auto& row : rows) {
     HWND dialog = Start(row.arguments);
@@ -145,6 +147,10 @@ TEST_F(SetupProgramTest, SecondStartIsRefusedWhileTheFirstDialogStays) {
   // Esc dismisses a message box; the same key must not end the setup dialog below.
   PressEscape(refusal);
   EXPECT_EQ(second_.WaitForExit(kEndLimitMs), 0);
+  // Into the running program's log, without emptying it.
+  const std::string log = ReadFileBytes(WorkPath(L"VeltoSetup.log"));
+  EXPECT_NE(log.find("Velto Setup revision"), std::string::npos) << log;
+  EXPECT_NE(log.find("a second setup program was refused"), std::string::npos) << log;
 
   EXPECT_TRUE(IsShown(dialog));
   EXPECT_EQ(first_.WaitForExit(0), -1);

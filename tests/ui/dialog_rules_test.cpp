@@ -1,9 +1,12 @@
 #include "ui/dialog_rules.h"
 #include "ui/next_step.h"
+#include "ui/progress_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -157,6 +160,65 @@ TEST(NextStep, OneStepAtATimeInOrderAndEveryEndWithItsCode) {
   EXPECT_EQ(unnamed.exitCode, 1603);
   for (uint32_t code : {3010u, 1641u}) EXPECT_TRUE(AsksForRestart(code)) << code;
   for (uint32_t code : {0u, 1603u, 1602u, 3011u}) EXPECT_FALSE(AsksForRestart(code)) << code;
+}
+
+TEST(ProgressText, SizesRateAndTimeLeft) {
+  constexpr uint32_t kMiB = 1024 * 1024;
+  const struct {
+    uint32_t received, total, rate;
+    bool settled;
+    const wchar_t* text;
+  } rows[] = {
+      {uint32_t(12.3 * kMiB) + 1, 65 * kMiB, uint32_t(2.1 * kMiB) + 1, true,
+       L"12.3 MB / 65.0 MB（2.1 MB/秒・残り約 25 秒）"},
+      // Cut, not rounded: the whole size is shown only once it is all there.
+      {65 * kMiB - 1, 65 * kMiB, 0, true, L"64.9 MB / 65.0 MB"},
+      {0, 1023, 0, true, L"0 B / 1023 B"},
+      {1024, 1000 * 1024, 512 * 1024, true, L"1 KB / 1000 KB（512 KB/秒・残り約 2 秒）"},
+      {1023 * 1024, kMiB, 0, true, L"1023 KB / 1.0 MB"},
+      {kMiB, 0xFFFFFFFFu, 100 * kMiB, false, L"1.0 MB / 3.9 GB（100.0 MB/秒）"},
+      // No time left before the rate has settled, nor without a known size.
+      {10 * kMiB, 20 * kMiB, kMiB, false, L"10.0 MB / 20.0 MB（1.0 MB/秒）"},
+      {10 * kMiB, 0, kMiB, true, L"10.0 MB（1.0 MB/秒）"},
+      {10 * kMiB, 0, 0, true, L"10.0 MB"},
+      // A minute and more in whole minutes; both to the nearest.
+      {0, 90 * 1000, 1000, true, L"0 B / 87 KB（1000 B/秒・残り約 2 分）"},
+      {0, 89 * 1000, 1000, true, L"0 B / 86 KB（1000 B/秒・残り約 1 分）"},
+      {0, 59500, 1000, true, L"0 B / 58 KB（1000 B/秒・残り約 1 分）"},
+      {0, 59499, 1000, true, L"0 B / 58 KB（1000 B/秒・残り約 59 秒）"},
+      {20, 20, 1000, true, L"20 B / 20 B（1000 B/秒・残り約 0 秒）"},
+  };
+  for (const auto& row : rows) {
+    wchar_t text[kProgressTextUnits];
+    FormatProgressText(row.received, row.total, row.rate, row.settled, text);
+    EXPECT_EQ(std::wstring(text), row.text) << row.received << " " << row.total;
+  }
+}
+
+TEST(ProgressText, RateIsAveragedOverTheLastSecondsOnly) {
+  const struct {
+    std::vector<std::pair<DWORD, uint32_t>> samples;
+    uint32_t rate;
+  } rows[] = {
+      {{}, 0},
+      {{{1000, 5000}}, 0},
+      {{{1000, 0}, {1000, 5000}}, 0},
+      {{{1000, 0}, {1250, 1000}, {1500, 3000}}, 6000},
+      // A burst long ago no longer counts: only the last 3 s.
+      {{{0, 0}, {100, 900000}, {1100, 900000}, {3100, 900000}, {4100, 1000000}}, 100000 / 3},
+      // Across the wrap of the tick count.
+      {{{0xFFFFFF00u, 0}, {0x000000F4u, 500}}, 1000},
+      // A new file (fewer bytes than before) starts the average again.
+      {{{0, 0}, {1000, 800000}, {2000, 1000}, {3000, 3000}}, 2000},
+  };
+  for (const auto& row : rows) {
+    RateWindow window;
+    for (const auto& [tick, received] : row.samples) AddRateSample(window, tick, received);
+    EXPECT_EQ(AverageRate(window), row.rate) << row.samples.size();
+  }
+  RateWindow many;
+  for (DWORD i = 0; i <= 100; ++i) AddRateSample(many, i * 250, i * 1000);
+  EXPECT_EQ(AverageRate(many), 4000u) << "only the last 3 s of a long download count";
 }
 
 }  // namespace

@@ -122,7 +122,12 @@ TEST_F(SetupDialogTest, FirstDisplayBeforeTheUpdateInformationIsPrepared) {
     ids.push_back(short(GetDlgCtrlID(child)));
   }
   EXPECT_EQ(ids, (std::vector<int>{1003, 1005, 1002, 1004, -1, 1007, 1009, 1008, -1, 1006, 1010,
-                                   1011, 1013, 1012, 1015, 1014, 1016}));
+                                   1011, 1013, 1012, 1015, 1014, 1016,
+                                   // The progress bars and texts, hidden until a download.
+                                   1031, 1032, 1033, 1034, 1035, 1036}));
+  for (int id = IDC_DOTNET_PROGRESS; id <= IDC_PRODUCT_PROGRESS_TEXT; ++id) {
+    EXPECT_EQ(GetWindowLongW(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE, 0) << id;
+  }
   EXPECT_EQ(Text(dialog, IDC_EXIT), L"終了");
   EXPECT_EQ(Text(dialog, IDC_PRODUCT_INSTALL), L"インストール");
   HWND heading = GetWindow(GetDlgItem(dialog, IDC_DOTNET_ICON), GW_HWNDNEXT);

@@ -14,10 +14,14 @@ HeapString SetupCommandLine(const wchar_t* path, bool updateMode);
 // starts the fetched program with SetupCommandLine (in update mode exactly when this
 // one is) and ends the process with exit code 0. A base name that is absent or not a
 // bare file name fails like a failed fetch: an error message box, then exit code 0.
-[[noreturn]] void SelfUpdate(const wchar_t* setupBaseName);
+// setupPin is the SHA-256 from the setup revision record: a fetched program that differs
+// (or has none while the program holds keys) is deleted and fails like a failed fetch;
+// the one that matches is held open until it has been started.
+[[noreturn]] void SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin = nullptr);
 
 // The hand-over on its own: sets phase to kPhaseAwaitingMutex, tests it at once and
 // every 100 ms until the UI thread has closed instanceMutex and moved it on (no time
 // limit), then starts commandLine (unless null; a failed start is not reported) and
 // ends the process with exit code 0.
-[[noreturn]] void HandOverAndStart(HeapString commandLine);
+// heldProgram, when given, stays open until the start has been made.
+[[noreturn]] void HandOverAndStart(HeapString commandLine, UniqueFile heldProgram = UniqueFile());

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "state/setup_state.h"
+#include "catalog/file_pins.h"
 #include "catalog/update_list.h"
 #include "util/paths.h"
 #include "util/process.h"
@@ -19,6 +20,24 @@ const wchar_t* FirstPiece() {
   if (gSetup.phase.load(std::memory_order_acquire) != kPhaseReady) return nullptr;
   const wchar_t* first = gSetup.componentFiles[0];
   return first[0] != L'\0' ? first : nullptr;
+}
+
+// The pieces besides the installer are checked when pinned; a piece that differs is
+// deleted from the work folder (never from the local medium) and nothing is started.
+bool OtherPiecesMatch(bool fromAssets) {
+  bool match = true;
+  for (int i = 1; i < kComponentFileCount; ++i) {
+    const wchar_t* entry = gSetup.componentFiles[i];
+    const FilePin* pin = PiecePin(i);
+    if (entry[0] == L'\0' || !pin || !pin->present) continue;
+    HeapString piece = ConcatString(entry, kPieceSuffix);
+    HeapString path = fromAssets ? AssetsPath(piece.get()) : WorkPath(piece.get(), false);
+    UniqueFile unused;
+    if (CheckBeforeStart(path.get(), pin, false, &unused) == HeldStart::kGo) continue;
+    if (!fromAssets && path) DeleteFileW(path.get());
+    match = false;
+  }
+  return match;
 }
 
 }  // namespace
@@ -48,7 +67,13 @@ bool StartProductInstaller() {
   if (!information) return false;
   HeapString commandLine =
       ProductInstallerCommandLine(installer.get(), information.get(), fromAssets);
-  return commandLine && RunCommandLine(commandLine.get());
+  if (!commandLine) return false;
+  // The installer is held, checked, until its process exists.
+  UniqueFile held;
+  const HeldStart check = CheckBeforeStart(installer.get(), PiecePin(0), PinsRequired(), &held);
+  if (check == HeldStart::kMismatch && !fromAssets) DeleteFileW(installer.get());
+  if (check != HeldStart::kGo || !OtherPiecesMatch(fromAssets)) return false;
+  return RunCommandLine(commandLine.get());
 }
 
 void LaunchProductInstaller() {

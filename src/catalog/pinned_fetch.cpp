@@ -1,0 +1,28 @@
+#include "catalog/pinned_fetch.h"
+
+#include <shlwapi.h>
+
+#include "catalog/update_server.h"
+#include "util/paths.h"
+#include "util/setup_log.h"
+#include "verify/pinned_file.h"
+
+bool KeepIfPinned(const wchar_t* path, const wchar_t* name, const FilePin& pin) {
+  if (!pin.present) return true;
+  PinCheck check = PinCheck::kUnreadable;
+  if (OpenPinnedFile(path, pin.digest, &check)) return true;
+  LogEvent(L"%s does not match its SHA-256: deleted", name ? name : L"?");
+  if (path) DeleteFileW(path);
+  return false;
+}
+
+bool FetchPinnedFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName,
+                                 const FilePin& pin) {
+  HeapString path = localName ? WorkPath(localName, true) : HeapString();
+  const bool kept = path && PathFileExistsW(path.get());
+  if (!FetchFromUpdateServer(remoteName, localName, false)) return false;
+  if (KeepIfPinned(path.get(), localName, pin)) return true;
+  // A file from an earlier run may stem from an older release: one fresh copy.
+  return kept && FetchFromUpdateServer(remoteName, localName, true) &&
+         KeepIfPinned(path.get(), localName, pin);
+}

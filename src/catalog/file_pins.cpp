@@ -76,6 +76,7 @@ HeldStart CheckBeforeStart(const wchar_t* path, const FilePin* pin, bool pinsReq
              LogName(path));
     return HeldStart::kMismatch;
   }
+  LogEvent(L"SHA-256 of %s verified before its start", LogName(path));
   if (held) *held = static_cast<UniqueFile&&>(file);
   return HeldStart::kGo;
 }

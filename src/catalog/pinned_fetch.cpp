@@ -10,7 +10,10 @@
 bool KeepIfPinned(const wchar_t* path, const wchar_t* name, const FilePin& pin) {
   if (!pin.present) return true;
   PinCheck check = PinCheck::kUnreadable;
-  if (OpenPinnedFile(path, pin.digest, &check)) return true;
+  if (OpenPinnedFile(path, pin.digest, &check)) {
+    LogEvent(L"SHA-256 of %s verified after its download", name ? name : L"?");
+    return true;
+  }
   LogEvent(L"%s does not match its SHA-256: deleted", name ? name : L"?");
   if (path) DeleteFileW(path);
   return false;

@@ -4,7 +4,7 @@
 
 ProgramKeys LoadProgramKeys(HMODULE module) {
   ProgramKeys result;
-  HRSRC resource = FindResourceW(module, L"VELTOKEYS", MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  HRSRC resource = FindResourceW(module, L"VELTOKEYS", RT_RCDATA);
   if (!resource) return result;
   const DWORD size = SizeofResource(module, resource);
   HGLOBAL loaded = LoadResource(module, resource);

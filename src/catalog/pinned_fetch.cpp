@@ -20,12 +20,12 @@ bool KeepIfPinned(const wchar_t* path, const wchar_t* name, const FilePin& pin) 
 }
 
 bool FetchPinnedFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName,
-                                 const FilePin& pin) {
+                                 const FilePin& pin, WorkFolderFetch fetch) {
   HeapString path = localName ? WorkPath(localName, true) : HeapString();
   const bool kept = path && PathFileExistsW(path.get());
-  if (!FetchFromUpdateServer(remoteName, localName, false)) return false;
+  if (!fetch || !fetch(remoteName, localName, false)) return false;
   if (KeepIfPinned(path.get(), localName, pin)) return true;
   // A file from an earlier run may stem from an older release: one fresh copy.
-  return kept && FetchFromUpdateServer(remoteName, localName, true) &&
+  return kept && fetch(remoteName, localName, true) &&
          KeepIfPinned(path.get(), localName, pin);
 }

@@ -6,6 +6,7 @@
 
 #include "state/exit_codes.h"
 #include "state/setup_state.h"
+#include "catalog/file_pins.h"
 #include "catalog/update_server.h"
 #include "util/paths.h"
 #include "util/process.h"
@@ -36,7 +37,7 @@ HeapString SetupCommandLine(const wchar_t* path, bool updateMode, RunMode mode) 
   return commandLine;
 }
 
-void HandOverAndStart(HeapString commandLine) {
+void HandOverAndStart(HeapString commandLine, UniqueFile heldProgram) {
   // The new program takes the single-instance mutex at its start, so it may run only
   // once the UI thread has closed this process's handle (it then moves the phase on).
   gSetup.phase.store(kPhaseAwaitingMutex, std::memory_order_release);
@@ -51,9 +52,11 @@ void HandOverAndStart(HeapString commandLine) {
   if (gSetup.runMode != RunMode::kQuiet) {
     if (commandLine) RunCommandLine(commandLine.get());
     commandLine.reset();
+    heldProgram.reset();
     ExitProcess(0);
   }
   UniqueHandle newer = commandLine ? StartCommandLine(commandLine.get()) : UniqueHandle();
+  heldProgram.reset();
   DWORD exitCode = kExitFailed;
   if (newer && WaitForSingleObject(newer.get(), INFINITE) == WAIT_OBJECT_0) {
     GetExitCodeProcess(newer.get(), &exitCode);
@@ -61,8 +64,9 @@ void HandOverAndStart(HeapString commandLine) {
   ExitProcess(exitCode);
 }
 
-void SelfUpdate(const wchar_t* setupBaseName) {
+void SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin) {
   HeapString commandLine;
+  UniqueFile held;
   bool fetched = false;
   {
     // The name comes from the update list and becomes a file name in the work folder.
@@ -70,6 +74,15 @@ void SelfUpdate(const wchar_t* setupBaseName) {
     HeapString remoteName = bare ? ConcatString(setupBaseName, L".upd") : HeapString();
     HeapString localName = bare ? ConcatString(setupBaseName, L".exe") : HeapString();
     fetched = bare && FetchFromUpdateServer(remoteName.get(), localName.get(), true);
+    if (fetched) {
+      HeapString path = WorkPath(localName.get(), true);
+      const FilePin pin = ParsePin(setupPin);
+      // The self-update never runs on local media: with keys, the pin is required.
+      const HeldStart check =
+          CheckBeforeStart(path.get(), &pin, gSetup.updateKeysPresent, &held);
+      fetched = check == HeldStart::kGo;
+      if (!fetched && path) DeleteFileW(path.get());
+    }
     if (fetched) {
       HeapString path = WorkPath(localName.get(), true);
       commandLine = SetupCommandLine(
@@ -88,5 +101,5 @@ void SelfUpdate(const wchar_t* setupBaseName) {
   }
   LogEvent(L"self-update: %s fetched", setupBaseName);
   // Without a command line nothing can be started; the process still ends.
-  HandOverAndStart(std::move(commandLine));
+  HandOverAndStart(std::move(commandLine), std::move(held));
 }

@@ -18,12 +18,16 @@ HeapString SetupCommandLine(const wchar_t* path, bool updateMode,
 // of this one) and ends the process with exit code 0. A base name that is absent or not
 // a bare file name fails like a failed fetch: an error message box, then exit code 0;
 // with /quiet no box and 1603, with /passive the box and 1603.
-[[noreturn]] void SelfUpdate(const wchar_t* setupBaseName);
+// setupPin is the SHA-256 from the setup revision record: a fetched program that differs
+// (or has none while the program holds keys) is deleted and fails like a failed fetch;
+// the one that matches is held open until it has been started.
+[[noreturn]] void SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin = nullptr);
 
 // The hand-over on its own: sets phase to kPhaseAwaitingMutex, tests it at once and
 // every 100 ms until the UI thread has closed instanceMutex and moved it on (no time
 // limit), then starts commandLine (unless null; a failed start is not reported) and
 // ends the process with exit code 0. With /quiet it waits for the started program and
 // ends with its exit code (1603 when nothing could be started), so that a deployment
-// tool reads the outcome of the whole run.
-[[noreturn]] void HandOverAndStart(HeapString commandLine);
+// tool reads the outcome of the whole run. heldProgram, when given, stays open until the
+// start has been made.
+[[noreturn]] void HandOverAndStart(HeapString commandLine, UniqueFile heldProgram = UniqueFile());

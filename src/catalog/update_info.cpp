@@ -4,6 +4,7 @@
 
 #include "state/setup_state.h"
 #include "catalog/comma_field.h"
+#include "catalog/file_pins.h"
 #include "catalog/line_file.h"
 #include "catalog/update_list.h"
 #include "util/paths.h"
@@ -36,6 +37,17 @@ void StorePiece(const wchar_t* line, int32_t type) {
   // counts as absent.
   if (name.get()[0] != L'\0' && !IsBareFileName(name.get())) return;
   CopyString(gSetup.componentFiles[type - kFirstPieceType], name.get(), kComponentFileUnits);
+  // The pin goes with the name: a later record for the entry replaces both.
+  HeapString pin = CommaField(line, 2);
+  gSetup.componentPins[type - kFirstPieceType] = ParsePin(pin.get());
+}
+
+// "-2,SHA256:<name on the server>,<64 hex>" pins a prerequisite's installer.
+void StoreInstallerPin(const wchar_t* key, const wchar_t* line) {
+  const ComponentId id = PrerequisiteNamed(PinSettingName(key));
+  if (id < 0) return;
+  HeapString value = CommaField(line, 2);
+  gSetup.installerPins[id] = ParsePin(value.get());
 }
 
 void ApplyInfoLine(const wchar_t* line, InfoValues& values) {
@@ -45,6 +57,7 @@ void ApplyInfoLine(const wchar_t* line, InfoValues& values) {
     StorePiece(line, type);
   } else if (type == kSettingType) {
     HeapString key = CommaField(line, 1);
+    StoreInstallerPin(key.get(), line);
     if (!key || lstrcmpW(key.get(), kProductNameShortKey) != 0) return;
     values.nameShortSeen = true;
     values.nameShort = CommaField(line, 2);

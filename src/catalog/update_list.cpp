@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "state/setup_state.h"
+#include "catalog/list_verification.h"
 #include "catalog/self_update.h"
 #include "catalog/update_selection.h"
 #include "catalog/update_server.h"
@@ -41,21 +42,26 @@ bool PrepareUpdateInfo() {
     LogEvent(L"update list: the fetch failed");
     return false;
   }
+  HeapString listPath = WorkPath(kUpdateListLocalName, true);
+  // Held through the scan: the copy that is read is the one whose signature was checked.
+  UniqueFile signedList;
+  if (gSetup.updateKeysPresent && !(signedList = OpenSignedList(listPath.get()))) return false;
   HeapString stamp = NowStamp();
   if (!stamp) return false;
-  HeapString listPath = WorkPath(kUpdateListLocalName, true);
   HeapString tempPath = WorkPath(kUpdateInfoTempName, true);
   HeapString infoPath = WorkPath(kUpdateInfoName, true);
   HeapString setupBaseName;
-  const ScanOutcome outcome =
-      ScanUpdateList(listPath.get(), stamp.get(), tempPath.get(), infoPath.get(), &setupBaseName);
+  HeapString setupPin;
+  const ScanOutcome outcome = ScanUpdateList(listPath.get(), stamp.get(), tempPath.get(),
+                                             infoPath.get(), &setupBaseName, &setupPin);
   LogEvent(L"update list at %s: %s", stamp.get(), OutcomeText(outcome));
   if (outcome == ScanOutcome::kSelfUpdate) {
     stamp.reset();
     listPath.reset();
     tempPath.reset();
     infoPath.reset();
-    SelfUpdate(setupBaseName.get());
+    signedList.reset();
+    SelfUpdate(setupBaseName.get(), setupPin.get());
   }
   return outcome != ScanOutcome::kFailed;
 }

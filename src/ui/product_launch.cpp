@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "state/setup_state.h"
+#include "catalog/file_pins.h"
 #include "catalog/update_list.h"
 #include "ui/next_step.h"
 #include "util/paths.h"
@@ -24,6 +25,24 @@ const wchar_t* FirstPiece() {
   if (gSetup.phase.load(std::memory_order_acquire) != kPhaseReady) return nullptr;
   const wchar_t* first = gSetup.componentFiles[0];
   return first[0] != L'\0' ? first : nullptr;
+}
+
+// The pieces besides the installer are checked when pinned; a piece that differs is
+// deleted from the work folder (never from the local medium) and nothing is started.
+bool OtherPiecesMatch(bool fromAssets) {
+  bool match = true;
+  for (int i = 1; i < kComponentFileCount; ++i) {
+    const wchar_t* entry = gSetup.componentFiles[i];
+    const FilePin* pin = PiecePin(i);
+    if (entry[0] == L'\0' || !pin || !pin->present) continue;
+    HeapString piece = ConcatString(entry, kPieceSuffix);
+    HeapString path = fromAssets ? AssetsPath(piece.get()) : WorkPath(piece.get(), false);
+    UniqueFile unused;
+    if (CheckBeforeStart(path.get(), pin, false, &unused) == HeldStart::kGo) continue;
+    if (!fromAssets && path) DeleteFileW(path.get());
+    match = false;
+  }
+  return match;
 }
 
 }  // namespace
@@ -56,6 +75,11 @@ bool StartProductInstaller(UniqueHandle* process) {
   HeapString commandLine = ProductInstallerCommandLine(
       installer.get(), information.get(), fromAssets, gSetup.runMode == RunMode::kQuiet);
   if (!commandLine) return false;
+  // The installer is held, checked, until its process exists.
+  UniqueFile held;
+  const HeldStart check = CheckBeforeStart(installer.get(), PiecePin(0), PinsRequired(), &held);
+  if (check == HeldStart::kMismatch && !fromAssets) DeleteFileW(installer.get());
+  if (check != HeldStart::kGo || !OtherPiecesMatch(fromAssets)) return false;
   UniqueHandle started = StartCommandLine(commandLine.get());
   if (!started) return false;
   if (process) *process = std::move(started);

@@ -13,9 +13,11 @@ HeapString ProductInstallerCommandLine(const wchar_t* installer, const wchar_t* 
 
 // Starts the first piece (Assets folder in local assets mode, else the work folder) with
 // the update information as argument. True when a process was started; false when the
-// update information is not loaded, names no piece, the piece is missing, or the start
-// failed. In the quiet mode the installer is asked to run without a window ("/quiet"),
-// and process, when given, receives the started process for the caller to wait for.
+// update information is not loaded, names no piece, the piece is missing, a piece fails
+// its pin (it is then deleted from the work folder), the installer has no pin while one
+// is required, or the start failed. The installer is held, checked, until it runs. In the
+// quiet mode the installer is asked to run without a window ("/quiet"), and process, when
+// given, receives the started process for the caller to wait for.
 bool StartProductInstaller(UniqueHandle* process = nullptr);
 
 // The third install button: starts the application's installer and ends this process

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include "catalog/file_pins.h"
 #include "detect/product.h"
 #include "util/paths.h"
 #include "util/setup_log.h"
@@ -138,7 +139,11 @@ void StartInstaller(ComponentId id, bool elevate) {
   if (!path) return;
   slot.installing = true;
   slot.installFailed = false;
-  slot.process = LaunchInstaller(id, path.get(), elevate);
+  // Checked on a handle held until the process exists: no swap between check and start.
+  UniqueFile held;
+  const HeldStart check = CheckBeforeStart(path.get(), InstallerPin(id), PinsRequired(), &held);
+  if (check == HeldStart::kMismatch) DeleteInstaller(id);
+  if (check == HeldStart::kGo) slot.process = LaunchInstaller(id, path.get(), elevate);
   if (slot.process) return;
   slot.installing = false;
   slot.installFailed = true;

@@ -3,6 +3,7 @@
 #include "detect/localdb.h"
 #include "detect/product.h"
 #include "state/setup_state.h"
+#include "verify/program_keys.h"
 #include "worker/worker.h"
 
 namespace {
@@ -50,10 +51,16 @@ void FillSetupSlots() {
   // (7) when the application is current later.
   ResetSlot(gSetup.slots[kProduct], IsProductInstalled(), nullptr, nullptr);
   for (auto& entry : gSetup.componentFiles) entry[0] = L'\0';
+  for (FilePin& pin : gSetup.componentPins) pin = FilePin();
+  for (FilePin& pin : gSetup.installerPins) pin = FilePin();
 }
 
 bool InitSetupState() {
   FillSetupSlots();
+  const ProgramKeys keys = LoadProgramKeys(nullptr);
+  gSetup.updateKeys = keys.keys;
+  gSetup.updateKeyCount = keys.count;
+  gSetup.updateKeysPresent = keys.present;
   // The worker starts before the dialog exists, so phase may have moved on by the first
   // refresh. Without a worker the application step stays at kPhasePreparing.
   gSetup.workerThread.reset(CreateThread(nullptr, 0, WorkerThreadMain, nullptr, 0, nullptr));

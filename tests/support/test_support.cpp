@@ -224,4 +224,9 @@ void ResetSetupState() {
     slot.localName = nullptr;
   }
   for (auto& entry : gSetup.componentFiles) entry[0] = L'\0';
+  for (FilePin& pin : gSetup.componentPins) pin = FilePin();
+  for (FilePin& pin : gSetup.installerPins) pin = FilePin();
+  gSetup.updateKeys = nullptr;
+  gSetup.updateKeyCount = 0;
+  gSetup.updateKeysPresent = false;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "detect/dotnet.h"
+#include "detect/localdb.h"
 #include "detect/registry.h"
 #include "e2e_fixture.h"
 #include "support/installers/test_installers.h"
@@ -109,10 +110,11 @@ TEST_F(Unattended, PassivePressesThroughWithTheDialogShown) {
   // Nobody clicks: the steps advance by themselves.
   EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS,
                                  kDotNetName + L" のインストールが完了しました", kRunLimitMs));
-  EXPECT_TRUE(WaitForControlText(dialog, IDC_LOCALDB_STATUS,
-                                 LocalDbName() + L" のインストールが完了しました", kRunLimitMs));
+  // LocalDB's completion shows for one refresh only before the application's installer
+  // is started and the dialog ends, so it is read from the registry afterwards.
   // The application's installer is started as the button starts it, and the setup ends.
   EXPECT_EQ(first_.WaitForExit(kRunLimitMs), 0);
+  EXPECT_GE(MaxLocalDbMajorVersion(), 12) << "LocalDB was installed by itself";
   EXPECT_EQ(RecordedAtLeast(2), (std::vector<std::wstring>{DotNetStart() + L" /passive /norestart",
                                                            ProductStart(L"")}));
 }

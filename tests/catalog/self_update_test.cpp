@@ -23,10 +23,6 @@ const std::string kMark = "\xEF\xBB\xBF";
 // update server is reached through a proxy settings file, as the fetch tests do.
 class SelfUpdateTest : public CatalogServerTest {
  protected:
-  // The error message box is closed by the test and must be gone at once.
-  static void SetUpTestSuite() { UnmanagedWindows(); }
-  static void TearDownTestSuite() { ManagedWindows(); }
-
   std::wstring ProbeCommand(const std::wstring& arguments) {
     RemoveTree(Record());
     RemoveTree(Record() + L".closed");
@@ -39,10 +35,15 @@ class SelfUpdateTest : public CatalogServerTest {
   std::wstring Record() const { return folder_ / L"record.txt"; }
 
   // The command lines the stand-in recorded, once it has recorded one (bounded wait:
-  // the stand-in may still be starting when the probe has ended).
+  // the stand-in may still be starting when the probe has ended, and it creates the
+  // record before it writes the line).
   std::vector<std::wstring> WaitForRecord() {
-    for (int i = 0; i < 200 && !PathExists(Record()); ++i) Sleep(50);
-    return RecordedCommandLines(Record());
+    std::vector<std::wstring> lines = RecordedCommandLines(Record());
+    for (int i = 0; i < 200 && lines.empty(); ++i) {
+      Sleep(50);
+      lines = RecordedCommandLines(Record());
+    }
+    return lines;
   }
 
   // A copy of the stand-in under a path with blanks.

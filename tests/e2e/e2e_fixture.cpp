@@ -18,11 +18,6 @@ std::wstring LocalDbPackageFile() {
   return localName;
 }
 
-// A dialog closed by a test must be gone at once (see UnmanagedWindows).
-void SetupProgramTest::SetUpTestSuite() { UnmanagedWindows(); }
-
-void SetupProgramTest::TearDownTestSuite() { ManagedWindows(); }
-
 void SetupProgramTest::SetUp() {
   ASSERT_TRUE(TestServersAvailable());
   UndoStandInInstallations();

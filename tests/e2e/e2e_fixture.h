@@ -1,7 +1,8 @@
 // What every end-to-end test shares: a copy of VeltoSetup.exe in a folder of its own
 // (with its own Assets folder), an empty work folder and a clean registry, the update
 // server reached through the built-in base URL and a proxy settings file, and the
-// programs started from here watched and driven through the dialog driver.
+// programs started from here watched and driven through the dialog driver. The lane's
+// prefix hands no window to a window manager, so a dialog that ends is gone at once.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,8 +28,6 @@ std::wstring LocalDbPackageFile();
 
 class SetupProgramTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite();
-  static void TearDownTestSuite();
   void SetUp() override;
   void TearDown() override;
 

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr wchar_t kWineX11Key[] = L"Software\\Wine\\X11 Driver";
-
 HKEY CreateKey(HKEY root, const std::wstring& subkey, REGSAM view) {
   HKEY key = nullptr;
   const LSTATUS status = RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, 0,
@@ -180,10 +178,6 @@ std::wstring ProfileFolder() {
 std::wstring QrnFolderPath() { return ProfileFolder() + L"\\QRN"; }
 
 std::wstring WorkFolderPath() { return QrnFolderPath() + L"\\VeltoUpdater"; }
-
-void UnmanagedWindows() { SetRegString(HKEY_CURRENT_USER, kWineX11Key, L"Managed", L"N", 0); }
-
-void ManagedWindows() { DeleteRegValue(HKEY_CURRENT_USER, kWineX11Key, L"Managed", 0); }
 
 void ResetSetupState() {
   static bool lockReady = false;

@@ -68,13 +68,6 @@ std::wstring ProfileFolder();
 std::wstring QrnFolderPath();
 std::wstring WorkFolderPath();
 
-// Without a window manager, Wine waits 2 s for one to confirm that a closed framed window
-// (a dialog, a message box) is gone; windows that Wine manages itself close at once.
-// Programs started after UnmanagedWindows() read the setting when they start;
-// ManagedWindows() puts Wine's default back.
-void UnmanagedWindows();
-void ManagedWindows();
-
 // Puts the shared setup state back to its initial values (a fresh process would see),
 // closing any handles it holds, with stateLock initialised. A running worker thread is
 // stopped first (stop event set, bounded wait).

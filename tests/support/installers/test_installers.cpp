@@ -23,6 +23,14 @@ std::wstring KnownFolder(int csidl) {
   return path;
 }
 
+// The system's msiexec. By its bare name, the program's own folder and the current folder
+// come first, and a test plants decoys there to catch anyone who starts it that way.
+std::wstring SystemMsiexec() {
+  wchar_t folder[MAX_PATH] = {};
+  GetSystemDirectoryW(folder, MAX_PATH);
+  return L"\"" + std::wstring(folder) + L"\\msiexec.exe\"";
+}
+
 BOOL CALLBACK CloseIfOurDialog(HWND window, LPARAM) {
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
@@ -76,15 +84,10 @@ long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
 void UndoStandInInstallations() {
   // Deleting the registry alone would leave Windows Installer believing a package is
   // installed, and the next msiexec /i of it would do nothing.
-  // The system's msiexec by its full path: a test may have planted another beside the
-  // test program, which a bare name would find first.
-  wchar_t system[MAX_PATH] = {};
-  GetSystemDirectoryW(system, MAX_PATH);
-  const std::wstring msiexec = L"\"" + std::wstring(system) + L"\\msiexec.exe\" /x ";
   for (const wchar_t* code : kStandInLocalDbProductCodes) {
     if (MsiQueryProductStateW(code) != INSTALLSTATE_DEFAULT) continue;
-    EXPECT_EQ(RunAndWait(msiexec + code + L" /qn", kMsiexecLimitMs), 0)
-        << "uninstalling " << Narrow(code);
+    const std::wstring uninstall = SystemMsiexec() + L" /x " + code + L" /qn";
+    EXPECT_EQ(RunAndWait(uninstall, kMsiexecLimitMs), 0) << "uninstalling " << Narrow(code);
   }
   for (REGSAM view : {kView32, kView64}) {
     DeleteRegTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Microsoft SQL Server Local DB", view);

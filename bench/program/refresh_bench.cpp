@@ -6,6 +6,10 @@
 // versions three times, the application's registration four times), looks for 6 files
 // and queries the token.
 //
+// Also the progress tick (every 250 ms while a download runs): RefreshDownloadProgress
+// with one step downloading and its bytes moving on at every pass, so that the bar and
+// the text change each time (the worst case); its goal is at most 0.5 ms.
+//
 // References measured in the same run, on the same dialog:
 //   - 12 bare registry reads (open, query, close of a value that exists);
 //   - a trivial update: the 6 texts, 3 icons and 3 buttons set to fixed values.
@@ -19,6 +23,7 @@
 #include "worker/setup_init.h"
 #include "state/setup_state.h"
 #include "support/test_support.h"
+#include "ui/download_progress.h"
 #include "ui/resource.h"
 #include "ui/setup_dialog.h"
 
@@ -130,12 +135,24 @@ int wmain() {
   }
   // Only the measured passes refresh.
   KillTimer(dialog, kRefreshTimerId);
+  KillTimer(dialog, kProgressTimerId);
   ShowWindow(dialog, SW_SHOW);
   Pump();
 
   const Figures refresh = Measure([dialog] { RefreshDialog(dialog); });
   const Figures reads = Measure(BareRegistryReads);
   const Figures trivial = Measure([dialog] { TrivialUpdate(dialog); });
+  TransferProgress& progress = gSetup.slots[kDotNet].progress;
+  progress.startTick.store(GetTickCount() - 5000, std::memory_order_relaxed);
+  progress.total.store(65 << 20, std::memory_order_relaxed);
+  progress.active.store(true, std::memory_order_release);
+  uint32_t received = 0;
+  const Figures tick = Measure([dialog, &progress, &received] {
+    received += 37 << 10;
+    progress.received.store(received, std::memory_order_relaxed);
+    RefreshDownloadProgress(dialog);
+  });
+  progress.active.store(false, std::memory_order_release);
   std::printf("refresh pass of the setup dialog (%d passes, first-start state):\n", kPasses);
   Print("RefreshDialog", refresh);
   Print("12 bare registry reads (reference)", reads);
@@ -144,6 +161,10 @@ int wmain() {
               "at one pass a second it takes %.2f%% of the UI thread\n",
               refresh.medianUs / reads.medianUs, refresh.medianUs / trivial.medianUs,
               refresh.meanUs / 1e4);
+  Print("progress tick (bar and text move)", tick);
+  std::printf("  progress tick = %.2f x a trivial update; %.3f ms of its 0.5 ms budget; at four "
+              "ticks a second it takes %.2f%% of the UI thread\n",
+              tick.medianUs / trivial.medianUs, tick.medianUs / 1000, tick.meanUs * 4 / 1e4);
 
   DestroyWindow(dialog);
   DeleteCriticalSection(&gSetup.stateLock);

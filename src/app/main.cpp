@@ -1,17 +1,26 @@
-// Process entry of VeltoSetup.exe. The process ends with exit code 0 on every path.
+// Process entry of VeltoSetup.exe. The process ends with exit code 0 on every path of the
+// interactive mode; the unattended modes end with the code their run computed.
 #include <windows.h>
 #include <objbase.h>
 #include <gdiplus.h>
 
+#include "app/run_log.h"
 #include "app/setup_run.h"
+#include "state/command_line.h"
 #include "state/setup_state.h"
+#include "ui/next_step.h"
 
 namespace {
 
+// The running instance's log gets one line appended; it is neither rotated nor replaced.
 [[noreturn]] void RefuseSecondInstance() {
+  LogSecondInstanceRefusal();
+  const RunMode mode = ParseCommandLine(GetCommandLineW()).mode;
+  // Without a window nobody would dismiss the box.
+  if (mode == RunMode::kQuiet) ExitProcess(kExitAlreadyRunning);
   MessageBoxW(nullptr, L"セットアッププログラムは既に起動しています", kErrorTitle,
               MB_ICONERROR | MB_OK);
-  ExitProcess(0);
+  ExitProcess(mode == RunMode::kInteractive ? 0 : kExitAlreadyRunning);
 }
 
 }  // namespace
@@ -31,12 +40,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // or the worker's request loop), the others see it too and the worker ends promptly.
   gSetup.stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 
-  RunSetup();
+  const int32_t exitCode = RunSetup();
 
   gSetup.stopEvent.reset();
   Gdiplus::GdiplusShutdown(gdiplusToken);
   CoUninitialize();
   // Already closed when a newer setup program took over.
   gSetup.instanceMutex.reset();
-  ExitProcess(0);
+  ExitProcess(UINT(exitCode));
 }

@@ -4,45 +4,69 @@
 
 #include <utility>
 
+#include "state/exit_codes.h"
 #include "state/setup_state.h"
+#include "catalog/file_pins.h"
 #include "catalog/update_server.h"
 #include "util/paths.h"
 #include "util/process.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
 
-constexpr int32_t kCommandLineExtraUnits = 16;
+// The quotes, " -U", the run mode's switch and the terminator.
+constexpr int32_t kCommandLineExtraUnits = 24;
 constexpr DWORD kHandOverPollMs = 100;
 constexpr wchar_t kSetupFetchFailedText[] = L"更新セットアッププログラムの取得に失敗しました";
 
 }  // namespace
 
-HeapString SetupCommandLine(const wchar_t* path, bool updateMode) {
+HeapString SetupCommandLine(const wchar_t* path, bool updateMode, RunMode mode) {
   if (!path) return HeapString();
   const int32_t length = TextLength(path);
   if (length > INT32_MAX - kCommandLineExtraUnits) return HeapString();
   const int32_t capacity = length + kCommandLineExtraUnits;
   HeapString commandLine = NewString(capacity);
   if (!commandLine) return commandLine;
-  wnsprintfW(commandLine.get(), capacity, updateMode ? L"\"%s\" -U" : L"\"%s\"", path);
+  const wchar_t* modeSwitch = mode == RunMode::kQuiet     ? L" /quiet"
+                             : mode == RunMode::kPassive ? L" /passive"
+                                                         : L"";
+  wnsprintfW(commandLine.get(), capacity, updateMode ? L"\"%s\" -U%s" : L"\"%s\"%s", path,
+             modeSwitch);
   return commandLine;
 }
 
-void HandOverAndStart(HeapString commandLine) {
+void HandOverAndStart(HeapString commandLine, UniqueFile heldProgram) {
   // The new program takes the single-instance mutex at its start, so it may run only
   // once the UI thread has closed this process's handle (it then moves the phase on).
   gSetup.phase.store(kPhaseAwaitingMutex, std::memory_order_release);
   while (gSetup.phase.load(std::memory_order_acquire) == kPhaseAwaitingMutex) {
     Sleep(kHandOverPollMs);
   }
-  if (commandLine) RunCommandLine(commandLine.get());
-  commandLine.reset();
-  ExitProcess(0);
+  LogEvent(L"self-update: handing over to %s",
+           commandLine ? commandLine.get() : L"nothing (no command line)");
+  // Closed before the newer program starts, so that it finds the file free and keeps it
+  // as the previous run's log.
+  CloseSetupLog(L"The setup has ended: a newer setup program takes over.");
+  if (gSetup.runMode != RunMode::kQuiet) {
+    if (commandLine) RunCommandLine(commandLine.get());
+    commandLine.reset();
+    heldProgram.reset();
+    ExitProcess(0);
+  }
+  UniqueHandle newer = commandLine ? StartCommandLine(commandLine.get()) : UniqueHandle();
+  heldProgram.reset();
+  DWORD exitCode = kExitFailed;
+  if (newer && WaitForSingleObject(newer.get(), INFINITE) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(newer.get(), &exitCode);
+  }
+  ExitProcess(exitCode);
 }
 
-void SelfUpdate(const wchar_t* setupBaseName) {
+void SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin) {
   HeapString commandLine;
+  UniqueFile held;
   bool fetched = false;
   {
     // The name comes from the update list and becomes a file name in the work folder.
@@ -52,13 +76,30 @@ void SelfUpdate(const wchar_t* setupBaseName) {
     fetched = bare && FetchFromUpdateServer(remoteName.get(), localName.get(), true);
     if (fetched) {
       HeapString path = WorkPath(localName.get(), true);
-      commandLine = SetupCommandLine(path.get(), gSetup.updateMode.load(std::memory_order_relaxed));
+      const FilePin pin = ParsePin(setupPin);
+      // The self-update never runs on local media: with keys, the pin is required.
+      const HeldStart check =
+          CheckBeforeStart(path.get(), &pin, gSetup.updateKeysPresent, &held);
+      fetched = check == HeldStart::kGo;
+      if (!fetched && path) DeleteFileW(path.get());
+    }
+    if (fetched) {
+      HeapString path = WorkPath(localName.get(), true);
+      commandLine = SetupCommandLine(
+          path.get(), gSetup.updateMode.load(std::memory_order_relaxed), gSetup.runMode);
     }
   }
   if (!fetched) {
-    MessageBoxW(nullptr, kSetupFetchFailedText, kErrorTitle, MB_OK | MB_ICONERROR);
-    ExitProcess(0);
+    LogEvent(L"self-update: the newer setup program could not be fetched");
+    const bool unattended = gSetup.runMode != RunMode::kInteractive;
+    if (unattended) LogEvent(L"The newer setup program could not be fetched (exit code 1603).");
+    if (gSetup.runMode != RunMode::kQuiet) {
+      MessageBoxW(nullptr, kSetupFetchFailedText, kErrorTitle, MB_OK | MB_ICONERROR);
+    }
+    CloseSetupLog(L"The setup has ended.");
+    ExitProcess(unattended ? kExitFailed : 0);
   }
+  LogEvent(L"self-update: %s fetched", setupBaseName);
   // Without a command line nothing can be started; the process still ends.
-  HandOverAndStart(std::move(commandLine));
+  HandOverAndStart(std::move(commandLine), std::move(held));
 }

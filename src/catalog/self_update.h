@@ -2,22 +2,32 @@
 // Runs on the worker thread while the dialog is up; ends the process on every path.
 #pragma once
 
+#include "state/command_line.h"
 #include "util/owners.h"
 
 // The command line that starts the setup program at path: the path in double quotes,
-// followed by " -U" when updateMode. Formatted with a capacity of length(path) + 16 units
-// and cut beyond it. Null when path is null or the heap is exhausted.
-HeapString SetupCommandLine(const wchar_t* path, bool updateMode);
+// followed by " -U" when updateMode, then by " /passive" or " /quiet" for those modes.
+// Formatted with a capacity of length(path) + 24 units and cut beyond it. Null when path
+// is null or the heap is exhausted.
+HeapString SetupCommandLine(const wchar_t* path, bool updateMode,
+                            RunMode mode = RunMode::kInteractive);
 
 // Fetches setupBaseName + ".upd" from the update server as setupBaseName + ".exe" in the
 // work folder (always afresh), hands the single-instance mutex over to the UI thread,
-// starts the fetched program with SetupCommandLine (in update mode exactly when this
-// one is) and ends the process with exit code 0. A base name that is absent or not a
-// bare file name fails like a failed fetch: an error message box, then exit code 0.
-[[noreturn]] void SelfUpdate(const wchar_t* setupBaseName);
+// starts the fetched program with SetupCommandLine (in update mode and in the run mode
+// of this one) and ends the process with exit code 0. A base name that is absent or not
+// a bare file name fails like a failed fetch: an error message box, then exit code 0;
+// with /quiet no box and 1603, with /passive the box and 1603.
+// setupPin is the SHA-256 from the setup revision record: a fetched program that differs
+// (or has none while the program holds keys) is deleted and fails like a failed fetch;
+// the one that matches is held open until it has been started.
+[[noreturn]] void SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin = nullptr);
 
 // The hand-over on its own: sets phase to kPhaseAwaitingMutex, tests it at once and
 // every 100 ms until the UI thread has closed instanceMutex and moved it on (no time
 // limit), then starts commandLine (unless null; a failed start is not reported) and
-// ends the process with exit code 0.
-[[noreturn]] void HandOverAndStart(HeapString commandLine);
+// ends the process with exit code 0. With /quiet it waits for the started program and
+// ends with its exit code (1603 when nothing could be started), so that a deployment
+// tool reads the outcome of the whole run. heldProgram, when given, stays open until the
+// start has been made.
+[[noreturn]] void HandOverAndStart(HeapString commandLine, UniqueFile heldProgram = UniqueFile());

@@ -9,7 +9,10 @@
 //   1 to 10 piece: field 1 into entry (type - 1) of componentFiles, cut to 259 units;
 //           present and empty empties the entry. A name that is not a bare file name
 //           (it holds '\', '/' or ':', or is "." or "..") counts as absent: the entry is
-//           left as it was.
+//           left as it was. Field 2 (64 hex digits) pins the piece: componentPins of
+//           the entry, replaced (absent when not a pin) with every name stored.
+//   -2      setting "SHA256:<name on the server>" pins that prerequisite's installer
+//           (installerPins) with field 2.
 // Every other type, and every other setting key, changes nothing. Each later header or
 // setting overwrites what an earlier one set; no start stamp is looked at.
 #pragma once

@@ -3,36 +3,65 @@
 #include <shlwapi.h>
 
 #include "state/setup_state.h"
+#include "catalog/list_verification.h"
 #include "catalog/self_update.h"
 #include "catalog/update_selection.h"
 #include "catalog/update_server.h"
 #include "util/paths.h"
+#include "util/setup_log.h"
+
+namespace {
+
+const wchar_t* OutcomeText(ScanOutcome outcome) {
+  switch (outcome) {
+    case ScanOutcome::kSelected:
+      return L"the section in effect was selected";
+    case ScanOutcome::kNoSection:
+      return L"no section is in effect; the earlier update information stays";
+    case ScanOutcome::kSelfUpdate:
+      return L"a newer setup program is in effect";
+    default:
+      return L"the list could not be read or the update information not written";
+  }
+}
+
+}  // namespace
 
 bool PrepareUpdateInfo() {
   {
     HeapString assetsInfo = AssetsPath(kUpdateInfoName);
     if (assetsInfo && PathFileExistsW(assetsInfo.get())) {
       gSetup.localAssetsMode.store(true, std::memory_order_release);
+      LogEvent(L"update information from the Assets folder: %s", assetsInfo.get());
       return true;
     }
   }
   gSetup.phase.store(kPhaseQuerying, std::memory_order_release);
   // Forced: a list from an earlier run is never reused.
-  if (!FetchFromUpdateServer(kUpdateListRemoteName, kUpdateListLocalName, true)) return false;
+  if (!FetchFromUpdateServer(kUpdateListRemoteName, kUpdateListLocalName, true)) {
+    LogEvent(L"update list: the fetch failed");
+    return false;
+  }
+  HeapString listPath = WorkPath(kUpdateListLocalName, true);
+  // Held through the scan: the copy that is read is the one whose signature was checked.
+  UniqueFile signedList;
+  if (gSetup.updateKeysPresent && !(signedList = OpenSignedList(listPath.get()))) return false;
   HeapString stamp = NowStamp();
   if (!stamp) return false;
-  HeapString listPath = WorkPath(kUpdateListLocalName, true);
   HeapString tempPath = WorkPath(kUpdateInfoTempName, true);
   HeapString infoPath = WorkPath(kUpdateInfoName, true);
   HeapString setupBaseName;
-  const ScanOutcome outcome =
-      ScanUpdateList(listPath.get(), stamp.get(), tempPath.get(), infoPath.get(), &setupBaseName);
+  HeapString setupPin;
+  const ScanOutcome outcome = ScanUpdateList(listPath.get(), stamp.get(), tempPath.get(),
+                                             infoPath.get(), &setupBaseName, &setupPin);
+  LogEvent(L"update list at %s: %s", stamp.get(), OutcomeText(outcome));
   if (outcome == ScanOutcome::kSelfUpdate) {
     stamp.reset();
     listPath.reset();
     tempPath.reset();
     infoPath.reset();
-    SelfUpdate(setupBaseName.get());
+    signedList.reset();
+    SelfUpdate(setupBaseName.get(), setupPin.get());
   }
   return outcome != ScanOutcome::kFailed;
 }

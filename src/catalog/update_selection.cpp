@@ -49,6 +49,7 @@ ListDecision DecideListLine(const wchar_t* line, const wchar_t* nowStamp, bool c
     if (NumericField(line, 1) > kSetupRevision) {
       decision.action = ListAction::kSelfUpdate;
       decision.setupBaseName = CommaField(line, 5);
+      decision.setupPin = CommaField(line, 6);
     }
     return decision;
   }
@@ -58,7 +59,7 @@ ListDecision DecideListLine(const wchar_t* line, const wchar_t* nowStamp, bool c
 
 ScanOutcome ScanUpdateList(const wchar_t* listPath, const wchar_t* nowStamp,
                            const wchar_t* tempPath, const wchar_t* infoPath,
-                           HeapString* setupBaseName) {
+                           HeapString* setupBaseName, HeapString* setupPin) {
   if (!listPath || !nowStamp || !tempPath || !infoPath) return ScanOutcome::kFailed;
   LineReader list;
   if (!list.Open(listPath)) return ScanOutcome::kFailed;
@@ -75,6 +76,7 @@ ScanOutcome ScanUpdateList(const wchar_t* listPath, const wchar_t* nowStamp,
     ListDecision decision = DecideListLine(line.get(), nowStamp, copying);
     if (decision.action == ListAction::kSelfUpdate) {
       if (setupBaseName) *setupBaseName = std::move(decision.setupBaseName);
+      if (setupPin) *setupPin = std::move(decision.setupPin);
       return ScanOutcome::kSelfUpdate;
     }
     if (decision.action == ListAction::kEndScan) break;

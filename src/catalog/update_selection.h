@@ -30,8 +30,10 @@ enum class ListAction {
 
 struct ListDecision {
   ListAction action = ListAction::kSkip;
-  // For kSelfUpdate: field 5 of the record (null when absent).
+  // For kSelfUpdate: field 5 of the record (null when absent) and field 6, the SHA-256
+  // of the new setup program (null when absent).
   HeapString setupBaseName;
+  HeapString setupPin;
 };
 
 // What the scan does with one line of the list, given the current stamp and whether the
@@ -48,10 +50,11 @@ enum class ScanOutcome {
 // Scans the list at listPath and writes the settings and the section in effect into
 // tempPath, which then replaces infoPath in one step (either the old or the new
 // information stands). On kSelfUpdate, *setupBaseName receives the record's base name
-// (null when absent) and tempPath stays behind, partly written. A line that cannot be
+// and *setupPin (when given) its SHA-256 field (each null when absent), and tempPath
+// stays behind, partly written. A line that cannot be
 // written (also one that outgrows the line size in UTF-8), or a list that cannot be read
 // to its end, fails the whole selection: the temporary file is deleted and infoPath is
 // left as it was.
 ScanOutcome ScanUpdateList(const wchar_t* listPath, const wchar_t* nowStamp,
                            const wchar_t* tempPath, const wchar_t* infoPath,
-                           HeapString* setupBaseName);
+                           HeapString* setupBaseName, HeapString* setupPin = nullptr);

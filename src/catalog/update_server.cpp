@@ -26,12 +26,21 @@ const wchar_t* UpdateServerBaseUrl() {
 }
 
 bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force,
-                           TransferOutcome* outcome) {
+                           TransferOutcome* outcome, TransferProgress* progress) {
   TransferControl control;
   control.stopEvent = gSetup.stopEvent.get();
   control.connectTimeoutMs = kConnectTimeoutMs;
   control.sendTimeoutMs = kSendTimeoutMs;
   control.receiveTimeoutMs = kReceiveTimeoutMs;
   control.outcome = outcome;
-  return FetchByName(UpdateServerBaseUrl(), remoteName, localName, force, control);
+  if (progress) {
+    control.observer = StoreTransferProgress;
+    control.observerContext = progress;
+    StoreTransferProgress(progress, 0, 0);
+    progress->startTick.store(GetTickCount(), std::memory_order_relaxed);
+    progress->active.store(true, std::memory_order_release);
+  }
+  const bool fetched = FetchByName(UpdateServerBaseUrl(), remoteName, localName, force, control);
+  if (progress) progress->active.store(false, std::memory_order_release);
+  return fetched;
 }

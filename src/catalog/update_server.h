@@ -2,6 +2,7 @@
 #pragma once
 
 #include "net/download.h"
+#include "state/transfer_progress.h"
 
 // The base URL of the update server in effect: the test server's when "ServerTest"
 // (HKEY_CURRENT_USER, 64-bit view) has bit 2 set, else the production server's.
@@ -9,6 +10,8 @@
 const wchar_t* UpdateServerBaseUrl();
 
 // FetchByName from the update server in effect, stopped by the setup's stop event, with
-// the program's timeouts. outcome (when not null) receives how the transfer ended.
+// the program's timeouts. outcome (when not null) receives how the transfer ended. A
+// download's progress goes into progress (when given), which is active while it runs.
 bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force,
-                           TransferOutcome* outcome = nullptr);
+                           TransferOutcome* outcome = nullptr,
+                           TransferProgress* progress = nullptr);

@@ -1,10 +1,13 @@
 #include "net/download.h"
 
+#include <shlwapi.h>
+
 #include <algorithm>
 
 #include "net/proxy_settings.h"
 #include "net/resume_validator.h"
 #include "net/transfer_rules.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
@@ -13,6 +16,53 @@ constexpr wchar_t kPartialSuffix[] = L".FilePart";
 constexpr wchar_t kValidatorSuffix[] = L".FileValidator";
 constexpr wchar_t kHttpsScheme[] = L"https://";
 constexpr DWORD kTransferBufferBytes = 8192;
+
+void Observe(const TransferControl& control, uint32_t received, uint32_t total) {
+  if (control.observer) control.observer(control.observerContext, received, total);
+}
+
+// What the log line of a call tells beyond its outcome: the Range asked (the bytes held
+// when the request went out) and the bytes held at the end. Fed by the engine's own
+// progress reports, which it passes on to the caller's observer.
+struct LogWatch {
+  const TransferControl* caller;
+  bool asked = false;
+  uint32_t rangeFrom = 0;
+  uint32_t received = 0;
+  uint32_t total = 0;
+};
+
+void WatchForLog(void* context, uint32_t received, uint32_t total) {
+  auto* watch = static_cast<LogWatch*>(context);
+  if (!watch->asked) {
+    watch->asked = true;
+    watch->rangeFrom = received;
+  }
+  watch->received = received;
+  watch->total = total;
+  Observe(*watch->caller, received, total);
+}
+
+const wchar_t* EndText(TransferEnd end) {
+  switch (end) {
+    case TransferEnd::kComplete:
+      return L"done";
+    case TransferEnd::kNoAnswer:
+      return L"failed, no answer";
+    case TransferEnd::kStatusRefused:
+      return L"failed, the answer cannot be used (status or no length)";
+    case TransferEnd::kCannotContinue:
+      return L"failed, the partial file cannot be continued; deleted";
+    case TransferEnd::kReadFailed:
+      return L"failed, three failed reads in a row";
+    case TransferEnd::kEndedEarly:
+      return L"failed, the body ended early";
+    case TransferEnd::kStopped:
+      return L"failed, stopped";
+    default:
+      return L"failed on this side (URL, session, memory or the partial file)";
+  }
+}
 
 bool StartsWithHttps(const wchar_t* url) {
   for (int i = 0; kHttpsScheme[i] != L'\0'; ++i) {
@@ -109,6 +159,7 @@ UniqueFile OpenPartialForWriting(const wchar_t* path, const BodyPlan& plan) {
 // write; every byte written stays in the file.
 TransferEnd CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t expectedSize,
                      const TransferControl& control, DWORD* error) {
+  Observe(control, position, expectedSize);
   if (position >= expectedSize) return TransferEnd::kComplete;
   LocalBlock buffer(LocalAlloc(LPTR, kTransferBufferBytes));
   if (!buffer) return TransferEnd::kLocalFailure;
@@ -128,6 +179,7 @@ TransferEnd CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t
       return TransferEnd::kLocalFailure;
     }
     position += written;
+    Observe(control, position, expectedSize);
   }
   return TransferEnd::kComplete;
 }
@@ -168,6 +220,7 @@ TransferOutcome Download(const wchar_t* url, const wchar_t* destination,
   if (!RequestFlagsForScheme(parts.components.nScheme, &flags)) {
     return Ended(TransferEnd::kLocalFailure);
   }
+  LogProxySettings();
 
   // Declared in this order so that they close request first, session last.
   UniqueInternet session = OpenInternetSession();
@@ -184,6 +237,8 @@ TransferOutcome Download(const wchar_t* url, const wchar_t* destination,
 
   const uint32_t partialSize = PartialFileSize(partialPath.get());
   const bool resuming = partialSize != 0;
+  // The bar shows what is held while the server is asked; the size follows its answer.
+  Observe(control, partialSize, 0);
   if (!SendRequest(request.get(), partialSize, validatorPath.get())) {
     return Ended(TransferEnd::kNoAnswer, 0, GetLastError());
   }
@@ -201,6 +256,7 @@ TransferOutcome Download(const wchar_t* url, const wchar_t* destination,
   const BodyPlan plan =
       PlanBody(resuming, status, hasRange ? contentRange : nullptr, partialSize, contentLength);
   if (plan.target == BodyTarget::kAlreadyComplete) {
+    Observe(control, partialSize, partialSize);
     return CompletePartial(partialPath.get(), destination, validatorPath.get())
                ? Ended(TransferEnd::kComplete, status)
                : Ended(TransferEnd::kLocalFailure, status);
@@ -280,7 +336,19 @@ bool QueryContentRange(HINTERNET request, wchar_t* text) {
 }
 
 bool DownloadFile(const wchar_t* url, const wchar_t* destination, const TransferControl& control) {
-  const TransferOutcome outcome = Download(url, destination, control);
+  const DWORD start = GetTickCount();
+  LogWatch watch{&control};
+  TransferControl watched = control;
+  watched.observer = WatchForLog;
+  watched.observerContext = &watch;
+  const TransferOutcome outcome = Download(url, destination, watched);
+  wchar_t range[24] = L"none";
+  if (watch.rangeFrom) wnsprintfW(range, 24, L"bytes=%u-", watch.rangeFrom);
+  wchar_t error[24] = L"";
+  if (outcome.error) wnsprintfW(error, 24, L" (error %u)", outcome.error);
+  LogEvent(L"download %s: Range %s, status %u, %u of %u bytes in %u ms: %s%s",
+           url ? url : L"(none)", range, outcome.status, watch.received, watch.total,
+           GetTickCount() - start, EndText(outcome.end), error);
   if (control.outcome) *control.outcome = outcome;
   return outcome.end == TransferEnd::kComplete;
 }

@@ -31,6 +31,12 @@ enum class TransferEnd {
   kStopped,         // the stop event was set
 };
 
+// Told how far a transfer has come: the bytes the destination holds so far (a resumed
+// transfer starts at the bytes its partial file already held) and the whole file's size,
+// 0 while the server has not said it. Called on the transferring thread, after every
+// write, so it must be cheap and must not call back into the engine.
+using TransferObserver = void (*)(void* context, uint32_t received, uint32_t total);
+
 struct TransferOutcome {
   TransferEnd end = TransferEnd::kLocalFailure;
   uint32_t status = 0;  // the answer's status code, 0 before one was read
@@ -50,6 +56,9 @@ struct TransferControl {
   DWORD receiveTimeoutMs = 0;
   // Not null: receives how the transfer ended.
   TransferOutcome* outcome = nullptr;
+  // Null: nobody watches.
+  TransferObserver observer = nullptr;
+  void* observerContext = nullptr;
 };
 
 // Whether stopEvent exists and is signalled now (zero wait). A signal seen here stays
@@ -74,5 +83,6 @@ bool QueryContentRange(HINTERNET request, wchar_t* text);
 // that it cannot be continued (then it is deleted): a 416 or Content-Range total that
 // does not fit it, a range starting beyond it, or a finished file of another size than
 // the answer promised. destination itself is only ever written by the final move. Both
-// texts belong to the caller; control.outcome (when set) receives how it ended.
+// texts belong to the caller; control.outcome (when set) receives how it ended. Each call
+// leaves one line in the setup log: URL, Range asked, status, bytes, time and outcome.
 bool DownloadFile(const wchar_t* url, const wchar_t* destination, const TransferControl& control);

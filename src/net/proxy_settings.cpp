@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "net/proxy_codec.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
@@ -93,6 +94,24 @@ void ApplyProxyCredentials(HINTERNET request) {
   if (password.get()[0] != L'\0') {
     SetTextOption(request, INTERNET_OPTION_PROXY_PASSWORD, password.get());
   }
+}
+
+void LogProxySettings() {
+  HeapString path = ProxyFilePath();
+  if (!path) {
+    LogEvent(L"proxy: no Proxy.ini, the system's settings");
+    return;
+  }
+  const int32_t proxyType = ReadProxyInt(path.get(), L"ProxyType");
+  const int32_t protocolType = ReadProxyInt(path.get(), L"ProtocolType");
+  const bool credentials = proxyType == kProxyTypeNamed &&
+                           ReadProxyInt(path.get(), L"AuthType") == kAuthTypeCredentials;
+  const wchar_t* access = proxyType == kProxyTypeNamed    ? L"the named proxy"
+                          : proxyType == kProxyTypeDirect ? L"direct"
+                                                          : L"the system's settings";
+  LogEvent(L"proxy: ProxyType %d (%s), ProtocolType %d (%s), credentials %s", proxyType, access,
+           protocolType, protocolType == kProtocolTypeHttp ? L"https fetched as http" : L"as named",
+           credentials ? L"sent" : L"none");
 }
 
 void ReadProxyValue(const wchar_t* path, const wchar_t* key, wchar_t* output) {

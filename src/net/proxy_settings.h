@@ -33,6 +33,10 @@ UniqueInternet OpenInternetSession();
 // empty. Failures are ignored: the request is sent all the same.
 void ApplyProxyCredentials(HINTERNET request);
 
+// Logs the settings a download now uses: ProxyType, ProtocolType and whether
+// credentials are sent. Never a server, port, user name or password (A1 to A4).
+void LogProxySettings();
+
 // Reads key from the "ProxySetting" section of the file at path (default "") and
 // decodes it into output (kProxyValueUnits units, zero-filled here first). A value that
 // fails to decode leaves output empty.

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "state/command_line.h"
+#include "state/transfer_progress.h"
 #include "util/owners.h"
 
 using ComponentId = int32_t;
@@ -64,6 +65,13 @@ inline constexpr int kComponentFileCount = 10;
 inline constexpr int kComponentFileUnits = 260;
 using ComponentFileTable = wchar_t[kComponentFileCount][kComponentFileUnits];
 
+// A SHA-256 that a file must match before it is used; absent when nothing names one.
+inline constexpr int kPinBytes = 32;
+struct FilePin {
+  bool present = false;
+  uint8_t digest[kPinBytes] = {};
+};
+
 struct ComponentSlot {
   // The installer process started for this component (UI thread only).
   UniqueHandle process;
@@ -73,8 +81,12 @@ struct ComponentSlot {
   bool installing = false;
   // The last run failed to start, or ended with the component not satisfied (UI only).
   bool installFailed = false;
+  // Exit code of the last installer run that has ended; 0 before any (UI thread only).
+  uint32_t installerExitCode = 0;
   // The last fetch failed; written by the worker, never cleared.
   std::atomic<bool> downloadFailed{false};
+  // The running download of this component's installer (its pieces, for the application).
+  TransferProgress progress;
   // Installer file name on the update server and in the work/Assets folder; null for
   // the application. Set before the worker thread exists.
   const wchar_t* remoteName = nullptr;
@@ -109,6 +121,16 @@ struct SetupState {
   CRITICAL_SECTION stateLock{};
   ComponentSlot slots[kComponentCount];
   ComponentFileTable componentFiles{};
+  // SHA-256 pins from the update information, stored and published with componentFiles:
+  // entry i pins piece i; installerPins pins a prerequisite's installer (by ComponentId).
+  FilePin componentPins[kComponentFileCount]{};
+  FilePin installerPins[kComponentCount]{};
+  // The update list's public keys (64 bytes each, in the program's resource), set before
+  // the worker exists. With keys present, only a signed list is used and every file that
+  // is started must be pinned by it.
+  const uint8_t* updateKeys = nullptr;
+  int32_t updateKeyCount = 0;
+  bool updateKeysPresent = false;
 };
 
 // The process-wide instance.

@@ -5,19 +5,23 @@
 #include "util/owners.h"
 
 // The installer's command line: the quoted installer path, "/m" when the pieces come
-// from the Assets folder (else "/i"), and the quoted path of the update information.
-// A null path counts as empty. Null only when memory runs out.
+// from the Assets folder (else "/i"), and the quoted path of the update information,
+// followed by "/quiet" when quiet is set. A null path counts as empty. Null only when
+// memory runs out.
 HeapString ProductInstallerCommandLine(const wchar_t* installer, const wchar_t* information,
-                                       bool fromAssets);
+                                       bool fromAssets, bool quiet = false);
 
 // Starts the first piece (Assets folder in local assets mode, else the work folder) with
 // the update information as argument. True when a process was started; false when the
-// update information is not loaded, names no piece, the piece is missing, or the start
-// failed.
-bool StartProductInstaller();
+// update information is not loaded, names no piece, the piece is missing, a piece fails
+// its pin (it is then deleted from the work folder), the installer has no pin while one
+// is required, or the start failed. The installer is held, checked, until it runs. In the
+// quiet mode the installer is asked to run without a window ("/quiet"), and process, when
+// given, receives the started process for the caller to wait for.
+bool StartProductInstaller(UniqueHandle* process = nullptr);
 
 // The third install button: starts the application's installer and ends this process
-// with exit code 0. When nothing could be started it returns instead and marks the
+// with HandOverExitCode() (0 in the interactive mode). When nothing could be started it returns instead and marks the
 // application step failed, so the dialog stays and shows the failure with the button
 // still usable. Does nothing while no first piece is named.
 void LaunchProductInstaller();

@@ -30,3 +30,10 @@
 #define IDC_PRODUCT_STATUS 1014
 #define IDC_PRODUCT_HEADING 1015
 #define IDC_BANNER 1016
+// The progress of a step's download (bar and text), shown only while it downloads.
+#define IDC_DOTNET_PROGRESS 1031
+#define IDC_DOTNET_PROGRESS_TEXT 1032
+#define IDC_LOCALDB_PROGRESS 1033
+#define IDC_LOCALDB_PROGRESS_TEXT 1034
+#define IDC_PRODUCT_PROGRESS 1035
+#define IDC_PRODUCT_PROGRESS_TEXT 1036

@@ -9,6 +9,8 @@
 #include "detect/product.h"
 #include "ui/banner.h"
 #include "ui/dialog_rules.h"
+#include "ui/download_progress.h"
+#include "ui/passive_run.h"
 #include "ui/product_launch.h"
 #include "ui/resource.h"
 #include "util/platform_sizes.h"
@@ -98,6 +100,7 @@ void InitDialog(HWND dialog) {
   gSetup.iconDone = LoadIconW(module, MAKEINTRESOURCEW(IDI_DONE));
   RefreshDialog(dialog);
   SetTimer(dialog, kRefreshTimerId, kRefreshPeriodMs, RefreshTimerProc);
+  StartDownloadProgress(dialog);
   ShowBanner(dialog);
   gSetup.firstShow = TRUE;
 }
@@ -129,7 +132,11 @@ void OnCommand(HWND dialog, WPARAM command) {
       GuardedRefresh(dialog);
       return;
     default:
-      // Esc (IDCANCEL) and notifications other than a click do nothing.
+      // Esc (IDCANCEL) and notifications other than a click do nothing, except that Esc
+      // ends a run that goes on by itself.
+      if (command == IDCANCEL && gSetup.runMode == RunMode::kPassive) {
+        EndDialog(dialog, kDialogClosed);
+      }
       return;
   }
 }
@@ -146,6 +153,9 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
       return FALSE;
     case WM_CLOSE:
       EndDialog(dialog, kDialogClosed);
+      return FALSE;
+    case WM_DESTROY:
+      StopDownloadProgress(dialog);
       return FALSE;
     case WM_COMMAND:
       OnCommand(dialog, wParam);
@@ -199,6 +209,7 @@ void RefreshDialog(HWND dialog) {
   }
 
   HandOverInstanceMutex();
+  if (gSetup.runMode == RunMode::kPassive) PressOnByItself(dialog, inputs);
 }
 
 void SetStatusText(HWND dialog, int controlId, const wchar_t* stepName, ComponentStatus status) {

@@ -78,18 +78,17 @@ HeapString PreviousLogPath(const wchar_t* path) {
   return ConcatString(stem.get(), kPreviousSuffix);
 }
 
-bool OpenSetupLog(const wchar_t* path) {
+bool AppendToSetupLog(const wchar_t* path) {
   if (!gLockReady) {
     InitializeCriticalSection(&gLogLock);
     gLockReady = true;
   }
   if (!path || gLogFile) return false;
-  HeapString previous = PreviousLogPath(path);
-  if (previous && PathFileExistsW(path)) {
-    MoveFileExW(path, previous.get(), MOVEFILE_REPLACE_EXISTING);
-  }
-  // Readable while the setup runs, so that support can look at it live.
-  UniqueFile file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+  // Append-only access: every write lands at the end, also when another setup program
+  // has added a line meanwhile. Shared for reading (support may look at it live) and
+  // for writing (a refused second program adds its line).
+  UniqueFile file(CreateFileW(path, FILE_APPEND_DATA | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   gUiThread = GetCurrentThreadId();
@@ -99,6 +98,20 @@ bool OpenSetupLog(const wchar_t* path) {
   gLogFile = std::move(file);
   LeaveCriticalSection(&gLogLock);
   return true;
+}
+
+bool OpenSetupLog(const wchar_t* path) {
+  if (!path || gLogFile) return false;
+  HeapString previous = PreviousLogPath(path);
+  if (previous && PathFileExistsW(path)) {
+    MoveFileExW(path, previous.get(), MOVEFILE_REPLACE_EXISTING);
+  }
+  // Emptied first (should the old one not have moved), then written at its end only.
+  UniqueFile empty(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!empty) return false;
+  empty.reset();
+  return AppendToSetupLog(path);
 }
 
 void CloseSetupLog(const wchar_t* closingLine) {

@@ -21,6 +21,11 @@ inline constexpr uint32_t kLogLimitBytes = 1024 * 1024;
 // the file cannot be created (nothing is logged then). Call once, before the worker exists.
 bool OpenSetupLog(const wchar_t* path);
 
+// Opens path to add lines at its end, without keeping or emptying what it holds: a
+// second setup program that is refused writes its one line into the running one's log.
+// False when it cannot be opened. Call once, as OpenSetupLog.
+bool AppendToSetupLog(const wchar_t* path);
+
 // Writes the closing line (when given) and closes the log. Later calls log nothing.
 void CloseSetupLog(const wchar_t* closingLine);
 

@@ -3,8 +3,10 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include "catalog/file_pins.h"
 #include "detect/product.h"
 #include "util/paths.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
@@ -60,8 +62,16 @@ HeapString FindProductPieces() {
 // for the rest of the run.
 void WatchInstaller(ComponentId id, ComponentSlot& slot) {
   if (slot.process && WaitForSingleObject(slot.process.get(), 0) == WAIT_TIMEOUT) return;
+  // Success is judged from the registry alone; the code tells only of a restart asked for.
+  DWORD exitCode = 0;
+  const bool known = slot.process && GetExitCodeProcess(slot.process.get(), &exitCode);
+  if (known) slot.installerExitCode = exitCode;
   slot.process.reset();
   const bool satisfied = IsComponentSatisfied(id);
+  wchar_t code[16] = L"unknown";
+  if (known) wnsprintfW(code, 16, L"%u", exitCode);
+  LogEvent(L"installer of step %d ended with exit code %s; the step is %s", id + 1, code,
+           satisfied ? L"satisfied" : L"not satisfied");
   slot.installing = false;
   slot.installFailed = !satisfied;
   if (satisfied) DeleteInstaller(id);
@@ -129,7 +139,11 @@ void StartInstaller(ComponentId id, bool elevate) {
   if (!path) return;
   slot.installing = true;
   slot.installFailed = false;
-  slot.process = LaunchInstaller(id, path.get(), elevate);
+  // Checked on a handle held until the process exists: no swap between check and start.
+  UniqueFile held;
+  const HeldStart check = CheckBeforeStart(path.get(), InstallerPin(id), PinsRequired(), &held);
+  if (check == HeldStart::kMismatch) DeleteInstaller(id);
+  if (check == HeldStart::kGo) slot.process = LaunchInstaller(id, path.get(), elevate);
   if (slot.process) return;
   slot.installing = false;
   slot.installFailed = true;
@@ -160,6 +174,17 @@ HeapString MsiexecParameters(const wchar_t* packagePath) {
   return parameters;
 }
 
+const wchar_t* DotNetInstallerSwitches(RunMode mode) {
+  switch (mode) {
+    case RunMode::kPassive:
+      return L"/passive /norestart";
+    case RunMode::kQuiet:
+      return L"/q /norestart";
+    default:
+      return nullptr;
+  }
+}
+
 UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate) {
   if (!path) return UniqueHandle();
   SHELLEXECUTEINFOW info = {};
@@ -178,9 +203,17 @@ UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate) 
     info.lpParameters = parameters.get();
   } else {
     info.lpFile = path;
+    info.lpParameters = DotNetInstallerSwitches(gSetup.runMode);
   }
   // The answer of the call is not consulted: a start counts only when it left a process
   // handle (none when elevation is refused or the program cannot be run).
+  LogEvent(L"starting the installer of step %d: %s %s%s", id + 1, info.lpFile,
+           info.lpParameters ? info.lpParameters : L"", elevate ? L" (elevated)" : L"");
   ShellExecuteExW(&info);
+  if (info.hProcess) {
+    LogEvent(L"started: process id %u", GetProcessId(info.hProcess));
+  } else {
+    LogEvent(L"the start failed (error %u)", GetLastError());
+  }
   return UniqueHandle(info.hProcess);
 }

@@ -40,6 +40,11 @@ void StartInstaller(ComponentId id, bool elevate);
 // be allocated).
 UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate);
 
+// The switches of the .NET Framework installer: none in the interactive mode (it shows
+// its own user interface), "/passive /norestart" or "/q /norestart" in the unattended
+// ones, so that it never restarts the PC by itself.
+const wchar_t* DotNetInstallerSwitches(RunMode mode);
+
 // The msiexec parameters that install the LocalDB package at packagePath silently with
 // its licence terms accepted: /i "<path>" /qn IACCEPTSQLLOCALDBLICENSETERMS=YES.
 // Null when packagePath is null or the text cannot be allocated.

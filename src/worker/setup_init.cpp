@@ -3,6 +3,7 @@
 #include "detect/localdb.h"
 #include "detect/product.h"
 #include "state/setup_state.h"
+#include "verify/program_keys.h"
 #include "worker/worker.h"
 
 namespace {
@@ -13,6 +14,7 @@ void ResetSlot(ComponentSlot& slot, bool installedAtStart, const wchar_t* remote
   slot.installedAtStart.store(installedAtStart, std::memory_order_relaxed);
   slot.installing = false;
   slot.installFailed = false;
+  slot.installerExitCode = 0;
   slot.downloadFailed.store(false, std::memory_order_relaxed);
   slot.remoteName = remoteName;
   slot.localName = localName;
@@ -49,10 +51,16 @@ void FillSetupSlots() {
   // (7) when the application is current later.
   ResetSlot(gSetup.slots[kProduct], IsProductInstalled(), nullptr, nullptr);
   for (auto& entry : gSetup.componentFiles) entry[0] = L'\0';
+  for (FilePin& pin : gSetup.componentPins) pin = FilePin();
+  for (FilePin& pin : gSetup.installerPins) pin = FilePin();
 }
 
 bool InitSetupState() {
   FillSetupSlots();
+  const ProgramKeys keys = LoadProgramKeys(nullptr);
+  gSetup.updateKeys = keys.keys;
+  gSetup.updateKeyCount = keys.count;
+  gSetup.updateKeysPresent = keys.present;
   // The worker starts before the dialog exists, so phase may have moved on by the first
   // refresh. Without a worker the application step stays at kPhasePreparing.
   gSetup.workerThread.reset(CreateThread(nullptr, 0, WorkerThreadMain, nullptr, 0, nullptr));

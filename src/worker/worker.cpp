@@ -4,6 +4,7 @@
 
 #include "state/setup_state.h"
 #include "catalog/update_info.h"
+#include "catalog/pinned_fetch.h"
 #include "catalog/update_list.h"
 #include "catalog/update_server.h"
 #include "worker/fetch_retry.h"
@@ -37,25 +38,28 @@ void EndRequest() {
   LeaveCriticalSection(&gSetup.stateLock);
 }
 
-void FetchPrerequisite(ComponentSlot& slot) {
-  if (!FetchWithRetries(slot.remoteName, slot.localName, false)) {
+void FetchPrerequisite(ComponentId id) {
+  ComponentSlot& slot = gSetup.slots[id];
+  if (!FetchPinnedFromUpdateServer(slot.remoteName, slot.localName, gSetup.installerPins[id],
+                                   FetchWithRetries, &slot.progress)) {
     slot.downloadFailed.store(true, std::memory_order_relaxed);
   }
 }
 
 // One piece: remote name base + ".upd", stored as base + ".upi" (FetchByName refuses
 // names that would reach outside the work folder, and null ones).
-bool FetchPiece(const wchar_t* baseName) {
+bool FetchPiece(const wchar_t* baseName, const FilePin& pin) {
   HeapString remote = ConcatString(baseName, L".upd");
   HeapString local = ConcatString(baseName, L".upi");
-  return FetchWithRetries(remote.get(), local.get(), false);
+  return FetchPinnedFromUpdateServer(remote.get(), local.get(), pin, FetchWithRetries,
+                                     &gSetup.slots[kProduct].progress);
 }
 
 void Serve(int32_t request) {
   switch (request) {
     case kDotNet:
     case kLocalDb:
-      FetchPrerequisite(gSetup.slots[request]);
+      FetchPrerequisite(request);
       return;
     case kProduct:
       FetchProductPieces();
@@ -73,9 +77,10 @@ void FetchProductPieces() {
     slot.downloadFailed.store(true, std::memory_order_relaxed);
     return;
   }
-  for (const auto& entry : gSetup.componentFiles) {
+  for (int i = 0; i < kComponentFileCount; ++i) {
+    const wchar_t* entry = gSetup.componentFiles[i];
     if (entry[0] == L'\0') continue;
-    if (!FetchPiece(entry)) {
+    if (!FetchPiece(entry, gSetup.componentPins[i])) {
       slot.downloadFailed.store(true, std::memory_order_relaxed);
       return;
     }

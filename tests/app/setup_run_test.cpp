@@ -47,6 +47,8 @@ TEST(CommandLine, SwitchesAnywhereInAnyCaseAndTheLogPlace) {
       {L"VeltoSetup.exe -U -LOG x.log /norestart", true, RunMode::kInteractive, L"x.log"},
       {L"VeltoSetup.exe /log", false, RunMode::kInteractive, nullptr},
       {L"VeltoSetup.exe quiet //passive /quiet-", false, RunMode::kInteractive, nullptr},
+      {L"VeltoSetup.exe -passive /Log C:\\v.log /norestart", false, RunMode::kPassive, L"C:\\v.log"},
+      {L"VeltoSetup.exe /quiet /NORESTART /passive", false, RunMode::kQuiet, nullptr},
   };
   for (const auto& row : rows) {
     const CommandLineOptions options = ParseCommandLine(row.commandLine);

@@ -2,7 +2,7 @@
 // a thread that plays the dialog's side of the self-update hand-over.
 //
 //   self_update_probe handover <path> <u|-> <answer delay ms>
-//   self_update_probe selfupdate <base name|-> <u|->
+//   self_update_probe selfupdate <base name|-> <u|-> [SHA-256 of the new program]
 //   self_update_probe prepare <u|->
 //
 // "u" starts in update mode. The probe holds the mutex named in VELTO_SETUP_MUTEX as
@@ -56,9 +56,9 @@ int wmain(int argc, wchar_t** argv) {
     StartLikeTheSetupProgram(argv[3]);
     HandOverAndStart(SetupCommandLine(argv[2], gSetup.updateMode.load()));
   }
-  if (argc == 4 && std::wcscmp(argv[1], L"selfupdate") == 0) {
+  if ((argc == 4 || argc == 5) && std::wcscmp(argv[1], L"selfupdate") == 0) {
     StartLikeTheSetupProgram(argv[3]);
-    SelfUpdate(std::wcscmp(argv[2], L"-") == 0 ? nullptr : argv[2]);
+    SelfUpdate(std::wcscmp(argv[2], L"-") == 0 ? nullptr : argv[2], argc == 5 ? argv[4] : nullptr);
   }
   if (argc == 3 && std::wcscmp(argv[1], L"prepare") == 0) {
     StartLikeTheSetupProgram(argv[2]);

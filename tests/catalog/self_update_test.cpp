@@ -10,6 +10,7 @@
 #include "support/installers/test_installers.h"
 #include "support/servers/proxy_ini.h"
 #include "support/servers/test_servers.h"
+#include "support/test_signing.h"
 #include "support/test_support.h"
 
 namespace {
@@ -73,10 +74,16 @@ TEST_F(SelfUpdateTest, HandsTheMutexOverBeforeStartingTheNewProgram) {
 }
 
 TEST_F(SelfUpdateTest, AFailedFetchShowsTheErrorAndEndsTheProgram) {
-  // Missing on the server; absent; a name that would leave the work folder.
-  for (const wchar_t* name : {L"missingsetup", L"-", L"..\\evil"}) {
+  WriteFileBytes(ServedPath(TestServer::kUpdate, L"newsetup.upd"),
+                 ReadFileBytes(ProgramFolder() + L"\\standin_setup.exe"));
+  const std::wstring otherPin = Widen(Sha256Hex("another program"));
+  // Missing on the server; absent; a name that would leave the work folder; a program
+  // that differs from its pin (deleted, never started).
+  for (const std::wstring& name :
+       std::vector<std::wstring>{L"missingsetup", L"-", L"..\\evil", L"newsetup " + otherPin}) {
     SCOPED_TRACE(Narrow(name));
-    LaunchedProcess probe = Launch(ProbeCommand(L"selfupdate " + std::wstring(name) + L" u"));
+    LaunchedProcess probe = Launch(ProbeCommand(L"selfupdate " + name.substr(0, name.find(L' ')) +
+                                                L" u" + (name.find(L' ') != name.npos ? name.substr(name.find(L' ')) : L"")));
     ASSERT_TRUE(probe);
     const HWND box = WaitForDialog(probe.id(), kChildTimeoutMs, L"Velto Setup - Error");
     if (!box) probe.Kill();
@@ -99,18 +106,23 @@ TEST_F(SelfUpdateTest, AFailedFetchShowsTheErrorAndEndsTheProgram) {
     EXPECT_FALSE(PathExists(Record() + L".closed")) << "the dialog side was asked to let go";
     EXPECT_FALSE(PathExists(Record())) << "a program was started";
     EXPECT_FALSE(PathExists(QrnFolderPath() + L"\\evil.exe"));
+    EXPECT_FALSE(PathExists(Work(L"newsetup.exe")));
   }
-  // Only the name that is a bare file name was asked for.
+  // Only the names that are bare file names were asked for.
   std::vector<std::string> asked;
   for (const LoggedRequest& request : ReadRequestLog(TestServer::kUpdate)) asked.push_back(request.target);
-  ASSERT_EQ(asked.size(), 1u);
+  ASSERT_EQ(asked.size(), 2u);
   EXPECT_NE(asked[0].find("/updater/missingsetup.upd"), std::string::npos) << asked[0];
+  EXPECT_NE(asked[1].find("/updater/newsetup.upd"), std::string::npos) << asked[1];
 }
 
 TEST_F(SelfUpdateTest, ARevisionInEffectFetchesAfreshAndStartsTheNewProgram) {
-  // Both stamps stay in the past when the minute turns during the test.
-  const std::string list =
-      ExpandStamps(kMark + "0,1,,,{-2},H\r\n-1,5,,,{-1},newsetup\r\n1,p\r\n", LocalNow());
+  // Both stamps stay in the past when the minute turns during the test. Pinned: the
+  // program that matches its SHA-256 is started.
+  const std::string list = ExpandStamps(
+      kMark + "0,1,,,{-2},H\r\n-1,5,,,{-1},newsetup," +
+          Sha256Hex(ReadFileBytes(ProgramFolder() + L"\\standin_setup.exe")) + "\r\n1,p\r\n",
+      LocalNow());
   WriteFileBytes(ServedPath(TestServer::kUpdate, L"vtupdaterlist.upd"), list);
   WriteFileBytes(ServedPath(TestServer::kUpdate, L"newsetup.upd"),
                  ReadFileBytes(ProgramFolder() + L"\\standin_setup.exe"));

@@ -88,7 +88,9 @@ TEST(ReadUpdateInfo, AppliesEachRecordTypeAsItsTableSays) {
       {"present empty name empties the entry", "3,\r\n", -1, nullptr, L"Velto", {{2, L""}}},
       {"a piece number without a comma is a header", "3\r\n", 0, nullptr, L"Velto", {}},
       {"pieces 1 and 10", "1,a\r\n10,last\r\n1,b\r\n", -1, nullptr, L"Velto", {{0, L"b"}, {9, L"last"}}},
-      {"blanks belong to the name", "1, a b\r\n", -1, nullptr, L"Velto", {{0, L" a b"}}},
+      {"blanks belong to the name", "1, a b.x\r\n", -1, nullptr, L"Velto", {{0, L" a b.x"}}},
+      {"a trailing blank is no file name", "1,a \r\n", -1, nullptr, L"Velto", {}},
+      {"a device name is no file name", "1,NUL\r\n", -1, nullptr, L"Velto", {}},
       {"long name is cut to 259", "1," + name300 + "\r\n", -1, nullptr, L"Velto",
        {{0, std::wstring(259, L'n')}}},
       {"short name", "-2,ProductNameShort,Vx\r\n", -1, nullptr, L"Vx", {}},
@@ -166,6 +168,50 @@ TEST_F(LoadUpdateInfoTest, FailsWithoutAnyInformationFileAndCreatesTheWorkFolder
   EXPECT_FALSE(LoadUpdateInfo());
   EXPECT_TRUE(IsDirectory(WorkFolderPath()));
   EXPECT_EQ(gSetup.productVersionCode.load(), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// Pins: field 2 of a piece goes with its name; "SHA256:<server name>" settings pin the
+// prerequisites' installers. Anything that is not 64 hex digits pins nothing.
+TEST(ReadUpdateInfo, PinsGoWithTheirNames) {
+  const std::string hex = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
+  const struct {
+    const char* lines;
+    bool piecePinned;
+    bool dotNetPinned;
+  } cases[] = {
+      {"1,a,{}\r\n", true, false},
+      {"1,a,{}\r\n1,b\r\n", false, false},
+      {"1,a,{}x\r\n", false, false},
+      {"1,a,0{}\r\n", false, false},
+      {"1,a,{},more\r\n", true, false},
+      {"1,..\\a,{}\r\n", false, false},
+      {"-2,SHA256:NDP461.UPD,{}\r\n", false, true},
+      {"-2,sha256:ndp461.upd,{}\r\n", false, false},
+      {"-2,SHA256:ndp462.upd,{}\r\n", false, false},
+      {"-2,SHA256:ndp461.upd,{}\r\n-2,SHA256:ndp461.upd,\r\n", false, false},
+  };
+  for (const auto& c : cases) {
+    std::string lines = c.lines;
+    for (size_t at; (at = lines.find("{}")) != std::string::npos;) lines.replace(at, 2, hex);
+    SCOPED_TRACE(lines);
+    ResetSetupState();
+    gSetup.slots[kDotNet].remoteName = kDotNetRemoteName;
+    TempFolder temp;
+    WriteFileBytes(temp / L"vtupdaterinfo.upi", kMark + lines);
+    ASSERT_TRUE(ReadUpdateInfo((temp / L"vtupdaterinfo.upi").c_str()));
+    EXPECT_EQ(gSetup.componentPins[0].present, c.piecePinned);
+    EXPECT_EQ(gSetup.installerPins[kDotNet].present, c.dotNetPinned);
+    const FilePin& pin = c.piecePinned ? gSetup.componentPins[0] : gSetup.installerPins[kDotNet];
+    if (c.piecePinned || c.dotNetPinned) {
+      EXPECT_EQ(pin.digest[0], 0x00);
+      EXPECT_EQ(pin.digest[9], 0x99);
+      EXPECT_EQ(pin.digest[31], 0xFF);
+    }
+  }
 }
 
 }  // namespace

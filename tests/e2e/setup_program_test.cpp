@@ -121,6 +121,8 @@ TEST_F(SetupProgramTest, UpdateModeOnlyWithDashUAsTheFirstArgument) {
       {L"-U extra", L"Velto 更新確認", L"3:Veltoシステムを更新します"},
       {L"-u", kInstallCaption, L"3:Veltoシステムをインストールします"},
       {L"extra -U", kInstallCaption, L"3:Veltoシステムをインストールします"},
+      // A log place that cannot be written changes nothing.
+      {L"-U /log \"Z:\\no such folder\\x.log\"", L"Velto 更新確認", L"3:Veltoシステムを更新します"},
   };
   for (const auto& row : rows) {
     HWND dialog = Start(row.arguments);
@@ -148,6 +150,11 @@ TEST_F(SetupProgramTest, SecondStartIsRefusedAndEscapeEndsOnlyTheRefusal) {
   EXPECT_TRUE(messageShown) << DescribeDialog(ReadDialog(refusal));
   PressEscape(refusal);
   EXPECT_EQ(second_.WaitForExit(kEndLimitMs), 0);
+  // Into the running program's log, without emptying it.
+  const std::string log = ReadFileBytes(WorkPath(L"VeltoSetup.log"));
+  EXPECT_NE(log.find("Velto Setup revision"), std::string::npos) << log;
+  EXPECT_NE(log.find("a second setup program was refused"), std::string::npos) << log;
+
   PressEscape(dialog);
   EXPECT_EQ(first_.WaitForExit(kSettleMs), -1);
   EXPECT_TRUE(IsShown(dialog));
@@ -155,6 +162,13 @@ TEST_F(SetupProgramTest, SecondStartIsRefusedAndEscapeEndsOnlyTheRefusal) {
   PutInAssets(L"ndp461.exe");
   EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS,
                                  L".NET Framework 4.6.1 インストーラーが利用可能です", kRefreshLimitMs));
+
+  // Without a window nobody could dismiss the message: the refusal is the exit code.
+  second_ = Launch(L"\"" + program_ + L"\" /quiet");
+  ASSERT_TRUE(second_);
+  EXPECT_EQ(second_.WaitForExit(kEndLimitMs), 1618);
+  EXPECT_EQ(first_.WaitForExit(0), -1);
+
   ClickButton(dialog, IDC_EXIT);
   EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
 }

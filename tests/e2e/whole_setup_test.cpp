@@ -8,7 +8,10 @@
 #include "detect/registry.h"
 #include "e2e_fixture.h"
 #include "support/installers/test_installers.h"
+#include "ui/download_progress.h"
 #include "ui/resource.h"
+
+#include <commctrl.h>
 
 namespace {
 
@@ -20,6 +23,36 @@ constexpr long long kDotNetHeldBytes = 16384;
 const std::wstring kDotNetName = L".NET Framework 4.6.1";
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+// Where each of events is found in text, searched in order; npos for one not found after
+// the one before.
+std::vector<size_t> FindInOrder(const std::string& text, const std::vector<std::string>& events) {
+  std::vector<size_t> found;
+  size_t from = 0;
+  for (const auto& event : events) {
+    const size_t at = text.find(event, from);
+    found.push_back(at);
+    if (at != std::string::npos) from = at + event.size();
+  }
+  return found;
+}
+
+// A step's download progress as the user sees it.
+struct BarReading {
+  bool shown;
+  bool marquee;
+  int position;
+  std::wstring text;
+};
+
+BarReading ReadBar(HWND dialog, int bar, int text) {
+  HWND control = GetDlgItem(dialog, bar);
+  DWORD_PTR position = 0;
+  SendMessageTimeoutW(control, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position);
+  return {IsWindowVisible(control) != FALSE,
+          (GetWindowLongW(control, GWL_STYLE) & PBS_MARQUEE) != 0, int(position),
+          ControlText(dialog, text)};
+}
 
 class WholeSetup : public SetupProgramTest {
  protected:
@@ -162,6 +195,40 @@ TEST_F(WholeSetup, FirstInstallationThroughAProxyWithCredentials) {
   for (const auto& request : ReadRequestLog(TestServer::kUpdate)) {
     EXPECT_EQ(request.host, "updates.velto.example") << request.target;
   }
+
+  const std::string log = ReadFileBytes(WorkPath(L"VeltoSetup.log"));
+  const std::string package = Narrow(LocalDbPackageFile());
+  const std::vector<std::string> events = {
+      "ui     Velto Setup revision 4",
+      "ui     Windows ",
+      "ui     command line: ",
+      "worker proxy: ProxyType 3 (the named proxy), ProtocolType 1 (https fetched as http), credentials sent",
+      "worker download https://updates.velto.example/",
+      "vtupdaterlist.upd: Range none, status 200, ",
+      "worker update list at ",
+      ": the section in effect was selected",
+      "worker update information: version code 120, \"Velto 2026\", pieces: VeltoApp, VeltoData",
+      "ndp461.upd: Range none, status 200, ",
+      " bytes in ",
+      "ui     starting the installer of step 1: ",
+      "ui     started: process id ",
+      "ui     installer of step 1 ended with exit code 0; the step is satisfied",
+      "ui     starting the installer of step 2: ",
+      "msiexec.exe /i \"",
+      "ui     installer of step 2 ended with exit code 0; the step is satisfied",
+      "ui     starting \"",
+      "VeltoApp.upi\" /i \"",
+      "ui     The setup has ended: the application installer was started.",
+  };
+  const auto found = FindInOrder(log, events);
+  for (size_t i = 0; i < events.size(); ++i) {
+    EXPECT_NE(found[i], std::string::npos) << "missing or out of order: " << events[i] << "\n" << log;
+  }
+  EXPECT_NE(log.find(package.substr(0, package.size() - 4) + ".upd: Range none, status 200"),
+            std::string::npos);
+  for (const std::wstring& secret : {ProxyUser(), ProxyPassword()}) {
+    EXPECT_EQ(log.find(Narrow(secret)), std::string::npos) << "a proxy credential is in the log";
+  }
 }
 
 TEST_F(WholeSetup, LocalMediaNeedNoServer) {
@@ -196,11 +263,21 @@ TEST_F(WholeSetup, ANewerSetupProgramTakesOverWithTheSameMode) {
   SetEnvironmentVariableW(L"VELTO_SETUP_MUTEX", kInstanceMutex);
   const std::wstring newer = Quoted(WorkPath(L"VeltoSetup5.exe"));
   size_t starts = 0;
-  for (const std::wstring arguments : {L"", L"-U"}) {
+  for (const std::wstring arguments : {L"", L"-U", L"-U /Quiet"}) {
     first_ = Launch(Quoted(program_) + (arguments.empty() ? L"" : L" " + arguments));
     ASSERT_TRUE(first_);
     EXPECT_EQ(first_.WaitForExit(kShowLimitMs), 0) << Utf8(arguments);
-    EXPECT_EQ(LastRecorded(++starts), arguments.empty() ? newer : newer + L" -U") << Utf8(arguments);
+    const std::wstring expected = arguments.empty()         ? newer
+                                  : arguments == L"-U"      ? newer + L" -U"
+                                                            : newer + L" -U /quiet";
+    EXPECT_EQ(LastRecorded(++starts), expected) << Utf8(arguments);
+    // The log is closed before the newer program starts, so that it can keep it as the
+    // previous run's and write its own.
+    const auto found = FindInOrder(ReadFileBytes(WorkPath(L"VeltoSetup.log")),
+                                   {"worker self-update: VeltoSetup5 fetched",
+                                    "worker self-update: handing over to " + Narrow(newer),
+                                    "worker The setup has ended: a newer setup program takes over.\r\n"});
+    for (size_t at : found) EXPECT_NE(at, std::string::npos) << Utf8(arguments);
   }
   SetEnvironmentVariableW(L"VELTO_SETUP_MUTEX", nullptr);
 }
@@ -232,6 +309,20 @@ TEST_F(WholeSetup, ClosingDuringASlowDownloadEndsAtOnceAndTheNextRunResumes) {
   const std::wstring partial = WorkPath(L"ndp461.upd.FilePart");
   for (int i = 0; i < 400 && FileSizeOf(partial) < 100000; ++i) Sleep(50);
   ASSERT_GE(FileSizeOf(partial), 100000) << "the download did not start";
+  // The bar of that step moves forward and its text changes while the bytes trickle in.
+  std::vector<BarReading> readings;
+  for (int i = 0; i < 6; ++i) {
+    readings.push_back(ReadBar(dialog, IDC_DOTNET_PROGRESS, IDC_DOTNET_PROGRESS_TEXT));
+    Sleep(300);
+  }
+  for (const BarReading& reading : readings) {
+    EXPECT_TRUE(reading.shown && !reading.marquee) << Utf8(reading.text);
+    EXPECT_NE(reading.text.find(L" / 3.0 MB"), std::wstring::npos) << Utf8(reading.text);
+  }
+  EXPECT_GT(readings.back().position, readings.front().position);
+  EXPECT_NE(readings.back().text, readings.front().text);
+  EXPECT_FALSE(ReadBar(dialog, IDC_LOCALDB_PROGRESS, IDC_LOCALDB_PROGRESS_TEXT).shown)
+      << "a step that does not download shows no bar\n" << DescribeDialog(ReadDialog(dialog));
   ClickButton(dialog, IDC_EXIT);
   EXPECT_EQ(first_.WaitForExit(1500), 0) << "the process did not end within 1.5 s";
   first_.Kill();
@@ -239,15 +330,29 @@ TEST_F(WholeSetup, ClosingDuringASlowDownloadEndsAtOnceAndTheNextRunResumes) {
   const size_t kept = size_t(FileSizeOf(partial));
   ASSERT_GT(kept, 0u);
   ASSERT_LT(kept, installer.size());
-  ClearFault(L"ndp461.upd");
+  // Fast enough to finish soon, slow enough to watch the resumed bar start.
+  Publish(L"ndp461.upd.fault", "trickle=131072:100\n");
   // The server logs the broken-off answer once it notices; that line belongs to the
   // first run.
   AwaitRequests(TestServer::kUpdate, L"ndp461.upd", 1);
   ClearRequestLog(TestServer::kUpdate);
   dialog = Start();
   ASSERT_TRUE(dialog);
+  BarReading first{};
+  for (int i = 0; i < 400 && !(first.shown && !first.marquee); ++i) {
+    first = ReadBar(dialog, IDC_DOTNET_PROGRESS, IDC_DOTNET_PROGRESS_TEXT);
+    if (!(first.shown && !first.marquee)) Sleep(20);
+  }
+  ASSERT_TRUE(first.shown && !first.marquee) << "the resumed download showed no bar";
+  const int heldShare = int(uint64_t(kept) * kProgressBarRange / installer.size());
+  EXPECT_GE(first.position, heldShare) << "the resumed bar starts at the share already held\n"
+                                       << Utf8(first.text) << "\n" << DescribeDialog(ReadDialog(dialog));
   EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS, kDotNetName + L" インストーラーが利用可能です",
                                  kDownloadLimitMs));
+  Sleep(500);  // two progress ticks
+  EXPECT_FALSE(ReadBar(dialog, IDC_DOTNET_PROGRESS, IDC_DOTNET_PROGRESS_TEXT).shown)
+      << "the bar is hidden once the download has ended";
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_DOTNET_PROGRESS_TEXT)));
   const auto requests = AwaitRequests(TestServer::kUpdate, L"ndp461.upd", 1);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].range, "bytes=" + std::to_string(kept) + "-");

@@ -2,9 +2,12 @@
 
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "net/download.h"
 #include "net/net_fixture.h"
+#include "util/setup_log.h"
 #include "support/servers/trusted_authority.h"
 
 namespace {
@@ -17,7 +20,16 @@ class Download : public ServerTest {
   std::wstring Partial() { return Destination() + L".FilePart"; }
   std::wstring Validator() { return Destination() + L".FileValidator"; }
   std::wstring Url() { return ServedUrl(TestServer::kUpdate, NameFor()); }
-  bool Run() { return DownloadFile(Url().c_str(), Destination().c_str(), control_); }
+  bool Run() {
+    reports_.clear();
+    control_.observer = [](void* context, uint32_t received, uint32_t total) {
+      static_cast<Download*>(context)->reports_.push_back({received, total});
+    };
+    control_.observerContext = this;
+    return DownloadFile(Url().c_str(), Destination().c_str(), control_);
+  }
+  // What the observer was told by the last Run: received, total.
+  std::vector<std::pair<uint32_t, uint32_t>> reports_;
   // What the program passes: its stop event (manual-reset, made by the stop test).
   TransferControl control_;
   UniqueHandle stopEvent_;
@@ -95,6 +107,8 @@ TEST_F(Download, EveryAnswerToAResumeOrAFreshRequest) {
       {"fresh: body ends early", "close-after=1000", "", false, PartialAfter::kKept, 200},
   };
   Publish(TestServer::kUpdate, NameFor(), body);
+  const std::wstring logPath = temp_ / L"download.log";
+  ASSERT_TRUE(OpenSetupLog(logPath.c_str()));
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     RemoveTree(Destination());
@@ -104,6 +118,23 @@ TEST_F(Download, EveryAnswerToAResumeOrAFreshRequest) {
     ClearRequestLog(TestServer::kUpdate);
 
     EXPECT_EQ(Run(), row.result);
+    // The observer hears first of the bytes held, before the size is known; a finished
+    // download ends at the whole size, a broken one at what it kept.
+    ASSERT_FALSE(reports_.empty());
+    EXPECT_EQ(reports_.front(), std::make_pair(uint32_t(row.partial.size()), 0u));
+    if (row.after == PartialAfter::kMoved) {
+      EXPECT_EQ(reports_.back(), std::make_pair(50000u, 50000u));
+    } else if (row.after == PartialAfter::kKept) {
+      EXPECT_EQ(reports_.back(), std::make_pair(uint32_t(row.partial.size() + 1000), 50000u));
+    }
+    // Its line in the setup log: the Range asked, the status and the outcome.
+    const std::string log = ReadFileBytes(logPath);
+    const std::string line = log.substr(log.rfind("download ", log.size() - 2));
+    const std::string range =
+        row.partial.empty() ? "Range none" : "Range bytes=" + std::to_string(row.partial.size()) + "-";
+    EXPECT_NE(line.find(range + ", status " + std::to_string(row.status) + ", "), std::string::npos)
+        << line;
+    EXPECT_NE(line.find(row.result ? ": done\r\n" : ": failed"), std::string::npos) << line;
     const auto requests = Requests(1);
     ASSERT_EQ(requests.size(), 1u) << "one request, no redirect followed";
     EXPECT_EQ(requests[0].range, row.partial.empty() ? "" : RangeFrom(row.partial.size()));
@@ -136,6 +167,7 @@ TEST_F(Download, EveryAnswerToAResumeOrAFreshRequest) {
       Requests(2);  // its log line, before the next row empties the log
     }
   }
+  CloseSetupLog(nullptr);
 }
 
 TEST_F(Download, ReplacedFileIsFetchedWholeThroughIfRange) {

@@ -200,6 +200,7 @@ void ResetSetupState() {
   gSetup.productDisplayName.store(nullptr);
   gSetup.updateMode.store(false);
   gSetup.localAssetsMode.store(false);
+  gSetup.runMode = RunMode::kInteractive;
   gSetup.refreshBusy = false;
   gSetup.firstShow = FALSE;
   gSetup.iconDone = gSetup.iconCurrent = gSetup.iconPending = nullptr;
@@ -211,9 +212,15 @@ void ResetSetupState() {
     slot.installedAtStart.store(false);
     slot.installing = false;
     slot.installFailed = false;
+    slot.installerExitCode = 0;
     slot.downloadFailed.store(false);
     slot.remoteName = nullptr;
     slot.localName = nullptr;
   }
   for (auto& entry : gSetup.componentFiles) entry[0] = L'\0';
+  for (FilePin& pin : gSetup.componentPins) pin = FilePin();
+  for (FilePin& pin : gSetup.installerPins) pin = FilePin();
+  gSetup.updateKeys = nullptr;
+  gSetup.updateKeyCount = 0;
+  gSetup.updateKeysPresent = false;
 }

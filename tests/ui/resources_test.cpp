@@ -59,7 +59,7 @@ TEST(Resources, DialogTemplateAsksForItsStyleSizeAndJapaneseFont) {
   EXPECT_EQ(header.extendedStyle, 0u);
   EXPECT_EQ(header.style, DWORD(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT | DS_MODALFRAME |
                                 DS_CENTERMOUSE));
-  EXPECT_EQ(header.items, 17);
+  EXPECT_EQ(header.items, 23);
   EXPECT_EQ(header.cx, 300);
   EXPECT_EQ(header.cy, 231);
   EXPECT_EQ(header.menu, 0);

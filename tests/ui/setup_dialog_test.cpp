@@ -12,6 +12,7 @@
 #include "worker/setup_init.h"
 #include "detect/localdb.h"
 #include "support/installers/test_installers.h"
+#include "support/test_signing.h"
 #include "support/test_support.h"
 #include "ui/product_launch.h"
 #include "ui/resource.h"
@@ -122,7 +123,12 @@ TEST_F(SetupDialogTest, FirstDisplayBeforeTheUpdateInformationIsPrepared) {
     ids.push_back(short(GetDlgCtrlID(child)));
   }
   EXPECT_EQ(ids, (std::vector<int>{1003, 1005, 1002, 1004, -1, 1007, 1009, 1008, -1, 1006, 1010,
-                                   1011, 1013, 1012, 1015, 1014, 1016}));
+                                   1011, 1013, 1012, 1015, 1014, 1016,
+                                   // The progress bars and texts, hidden until a download.
+                                   1031, 1032, 1033, 1034, 1035, 1036}));
+  for (int id = IDC_DOTNET_PROGRESS; id <= IDC_PRODUCT_PROGRESS_TEXT; ++id) {
+    EXPECT_EQ(GetWindowLongW(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE, 0) << id;
+  }
   EXPECT_EQ(Text(dialog, IDC_EXIT), L"終了");
   EXPECT_EQ(Text(dialog, IDC_PRODUCT_INSTALL), L"インストール");
   HWND heading = GetWindow(GetDlgItem(dialog, IDC_DOTNET_ICON), GW_HWNDNEXT);
@@ -263,29 +269,69 @@ TEST_F(SetupDialogTest, ApplicationInstallerThatCannotStartLeavesTheDialogShowin
   }
 }
 
+// Started with the update information of its folder, when its pins allow: a program with
+// keys starts only a pinned installer (the local medium's is used as it stands), and a
+// piece off its pin is deleted and nothing is started.
 TEST_F(SetupDialogTest, ApplicationInstallerGetsTheUpdateInformationOfItsFolder) {
+  const TestSigningKey publisher;
+  const std::string keys = publisher.PublicKey();
+  enum Pin { kNone, kRight, kWrong };
   const struct {
     bool localAssets;
     const wchar_t* switchText;
-  } rows[] = {{false, L"/i"}, {true, L"/m"}};
+    RunMode mode;
+    const wchar_t* tail;
+    bool withKeys;
+    Pin installerPin;
+    Pin dataPin;
+    bool started;
+  } rows[] = {
+      {false, L"/i", RunMode::kInteractive, L"", false, kNone, kNone, true},
+      {true, L"/m", RunMode::kPassive, L"", false, kNone, kNone, true},
+      {true, L"/m", RunMode::kQuiet, L" /quiet", true, kNone, kNone, true},
+      {false, L"/i", RunMode::kInteractive, L"", true, kRight, kNone, true},
+      {false, L"/i", RunMode::kInteractive, L"", true, kNone, kNone, false},
+      {false, L"/i", RunMode::kInteractive, L"", false, kWrong, kNone, false},
+      {false, L"/i", RunMode::kInteractive, L"", false, kRight, kWrong, false},
+  };
   for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
     Clean();
+    gSetup.runMode = row.mode;
     CopyString(gSetup.componentFiles[0], kPiece, kComponentFileUnits);
+    CopyString(gSetup.componentFiles[1], L"data", kComponentFileUnits);
     gSetup.phase.store(kPhaseReady);
     gSetup.localAssetsMode.store(row.localAssets);
+    if (row.withKeys) SetProgramKeys(keys);
     const std::wstring installer = PiecePath(row.localAssets);
-    PutFile(installer, ReadFileBytes(StandInAppInstaller()));
+    const std::wstring data = installer.substr(0, installer.rfind(L'\\')) + L"\\data.upi";
+    const std::string bytes = ReadFileBytes(StandInAppInstaller());
+    PutFile(installer, bytes);
+    PutFile(data, "data");
+    const auto setPin = [](FilePin& pin, Pin kind, const std::string& content) {
+      pin.present = kind != kNone;
+      const std::string hex = Sha256Hex(kind == kWrong ? content + "!" : content);
+      for (int i = 0; i < kPinBytes; ++i) pin.digest[i] = uint8_t(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    };
+    setPin(gSetup.componentPins[0], row.installerPin, bytes);
+    setPin(gSetup.componentPins[1], row.dataPin, "data");
     const std::wstring record = installer + L".cmdline";
 
-    ASSERT_TRUE(StartProductInstaller());
-
+    ASSERT_EQ(StartProductInstaller(), row.started);
+    if (!row.started) {
+      Sleep(500);
+      EXPECT_TRUE(RecordedCommandLines(record).empty());
+      EXPECT_EQ(PathExists(installer), row.installerPin != kWrong);
+      EXPECT_EQ(PathExists(data), row.dataPin != kWrong);
+      continue;
+    }
     const ULONGLONG deadline = GetTickCount64() + kInstallerLimitMs;
     while (RecordedCommandLines(record).empty() && GetTickCount64() < deadline) Sleep(50);
     const std::wstring folder = row.localAssets ? AssetsFolderPath() : WorkFolderPath();
     const std::vector<std::wstring> lines = RecordedCommandLines(record);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], L"\"" + installer + L"\" " + row.switchText + L" \"" + folder +
-                            L"\\vtupdaterinfo.upi\"");
+                            L"\\vtupdaterinfo.upi\"" + row.tail);
     // The stand-in registers after recording: the next round cleans up only after that.
     const ULONGLONG registered = GetTickCount64() + kInstallerLimitMs;
     while (RegGetValueW(HKEY_CURRENT_USER, kStandInProductKey, L"VersionCode", RRF_RT_REG_DWORD,

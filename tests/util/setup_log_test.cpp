@@ -39,6 +39,17 @@ TEST(SetupLog, KeepsThePreviousRunAndNeverTearsALine) {
   ASSERT_TRUE(OpenSetupLog(path.c_str()));
   EXPECT_EQ(ReadFileBytes(temp / L"VeltoSetup.1.log"), "previous run\r\n");
   LogEvent(L"text with\r\nan injected line: %s", L"日本語");
+  {
+    // A refused second setup program adds its line while this log is open; the running
+    // program's later lines must land after it, not over it.
+    UniqueFile other(CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(other) << GetLastError();
+    const char line[] = "2026-12-08 14:03:07.125 ui     second program refused\r\n";
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(other.get(), line, sizeof(line) - 1, &written, nullptr));
+  }
   Writer writers[] = {{1}, {2}};
   UniqueHandle threads[2];
   for (int i = 0; i < 2; ++i) threads[i].reset(CreateThread(nullptr, 0, WriteLines, &writers[i], 0, nullptr));
@@ -65,7 +76,8 @@ TEST(SetupLog, KeepsThePreviousRunAndNeverTearsALine) {
     ++lines;
     start = end + 2;
   }
-  EXPECT_EQ(lines, 1u + 1000u + 1u);
+  EXPECT_EQ(lines, 1u + 1u + 1000u + 1u);
+  EXPECT_NE(log.find("ui     second program refused\r\n"), std::string::npos);
   EXPECT_NE(log.find("ui     text with  an injected line: \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"), std::string::npos);
   EXPECT_EQ(log.find("after the close"), std::string::npos);
 }

@@ -12,6 +12,7 @@
 #include "detect/product.h"
 #include "detect/registry.h"
 #include "support/installers/test_installers.h"
+#include "support/test_signing.h"
 #include "support/test_support.h"
 #include "worker/component_status.h"
 
@@ -216,6 +217,51 @@ TEST_F(ComponentStates, AnInstallerThatSucceedsIsWatchedToItsEndAndItsWorkCopyDe
             std::vector<std::wstring>{L"\"" + InAssets(kDotNetLocalName) + L"\""});
 }
 
+// The check right before the start, on a handle held until the process exists: a file
+// changed since its download, or one without a pin while the program has keys, is never
+// started; the changed one is deleted.
+TEST_F(ComponentStates, APinnedInstallerIsCheckedRightBeforeItsStart) {
+  const TestSigningKey publisher;
+  const std::string keys = publisher.PublicKey();
+  enum Pin { kNone, kRight, kWrong };
+  const struct {
+    const char* name;
+    bool withKeys;
+    bool ready;  // the update information (and so the pins) is loaded
+    Pin pin;
+    bool started;
+    bool kept;
+  } cases[] = {
+      {"without keys, changed since its download", false, true, kWrong, false, false},
+      {"with keys, no pin", true, true, kNone, false, true},
+      {"with keys, before the pins are known", true, false, kRight, false, true},
+      {"with keys, matching its pin", true, true, kRight, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder temp;
+    ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
+    Clean();
+    Initialise();
+    PutInWork(StandInDotNetInstallerFailing(), kDotNetLocalName);
+    if (c.withKeys) SetProgramKeys(keys);
+    if (c.ready) gSetup.phase = kPhaseReady;
+    const std::string bytes = ReadFileBytes(InWork(kDotNetLocalName));
+    FilePin& pin = gSetup.installerPins[kDotNet];
+    pin.present = c.pin != kNone;
+    const std::string hex = Sha256Hex(c.pin == kWrong ? bytes + "x" : bytes);
+    for (int i = 0; i < kPinBytes; ++i) pin.digest[i] = uint8_t(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+
+    StartInstaller(kDotNet, false);
+    if (c.started) WaitForInstallerEnd(kDotNet);
+    EXPECT_EQ(RecordedCommandLines(temp / L"record.txt").size(), c.started ? 1u : 0u);
+    EXPECT_EQ(PathExists(InWork(kDotNetLocalName)), c.kept);
+    if (!c.started) {
+      EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusInstallFailed);
+    }
+  }
+}
+
 TEST_F(ComponentStates, AnInstallerThatFailsKeepsItsFileAndCanBeStartedAgain) {
   TempFolder temp;
   ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
@@ -380,8 +426,6 @@ class PlantedMsiexec {
 };
 
 TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
-  // Only the system's msiexec may run (elevated): the planted ones record any start.
-  PlantedMsiexec planted;
   TempFolder temp;
   ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
   const struct {
@@ -402,6 +446,8 @@ TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
     gSetup.slots[kLocalDb].localName = r.package;
     PutInWork(StandInLocalDbPackage(r.package), r.package);
     ASSERT_EQ(ComponentStatusOf(kLocalDb), kStatusInstallerAvailable);
+    // Only the system's msiexec may run (elevated): the planted ones record any start.
+    PlantedMsiexec planted;
 
     const ULONGLONG started = GetTickCount64();
     StartInstaller(kLocalDb, true);
@@ -413,7 +459,8 @@ TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
     EXPECT_EQ(MaxLocalDbMajorVersion(), r.major);
     EXPECT_EQ(Text(DescribeLocalDb(MaxLocalDbMajorVersion())), r.line);
   }
-  EXPECT_TRUE(RecordedCommandLines(temp / L"record.txt").empty()) << "a planted msiexec ran";
+  const auto recorded = RecordedCommandLines(temp / L"record.txt");
+  EXPECT_TRUE(recorded.empty()) << "a planted msiexec ran: " << Narrow(recorded.front());
 }
 
 TEST(MsiexecParameters, QuoteThePackageAndAcceptTheLicenceTerms) {

@@ -6,6 +6,8 @@
 #include "state/setup_state.h"
 #include "support/servers/proxy_ini.h"
 #include "support/servers/test_servers.h"
+#include "support/servers/trusted_authority.h"
+#include "support/test_signing.h"
 #include "support/test_support.h"
 #include "worker/component_status.h"
 #include "worker/fetch_retry.h"
@@ -174,6 +176,54 @@ TEST_F(Worker, AnIdleWorkerEndsPromptlyOnTheStopSignal) {
   EXPECT_LT(GetTickCount64() - start, 300u);
 }
 
+// As shipped in an office: the built-in https:// base URL, no forced HTTP (ProtocolType
+// 0), the proxy named with credentials (ProxyType 3, AuthType 1); tinyproxy passes the
+// CONNECT on to the tunnel that ends at the TLS server. Without the credentials the
+// proxy answers 407 and the list query fails with nothing written.
+TEST_F(Worker, TheListAndThePiecesComeOverTlsThroughAnAuthenticatingProxy) {
+  ASSERT_TRUE(TrustTestAuthority());
+  const std::string list = std::string(kBom) + "0,8,0,x,20000101_0000,Velto Tls\r\n1,tlsPiece\r\n";
+  WriteFileBytes(ServedPath(TestServer::kTls, L"vtupdaterlist.upd"), list);
+  WriteFileBytes(ServedPath(TestServer::kTls, L"tlsPiece.upd"), "piece over TLS");
+  for (const bool credentials : {false, true}) {
+    SCOPED_TRACE(credentials ? "with credentials" : "without credentials");
+    RemoveTree(WorkFolderPath());
+    ResetSetupState();
+    gSetup.stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ProxyIni settings;
+    settings.proxyType = 3;
+    settings.protocolType = 0;
+    settings.authType = credentials ? 1 : 0;
+    settings.server = L"127.0.0.1";
+    settings.port = std::to_wstring(ServerPort(TestServer::kProxy));
+    settings.user = ProxyUser();
+    settings.password = ProxyPassword();
+    WriteProxyIni(settings);
+    ClearRequestLog(TestServer::kTls);
+    StartWorker();
+    if (!credentials) {
+      EXPECT_EQ(SettledPhase(), kPhaseFailed);
+      EXPECT_FALSE(PathExists(WorkFolderPath() + L"\\vtupdaterlist.upi"));
+      EXPECT_FALSE(PathExists(WorkFolderPath() + L"\\vtupdaterinfo.upi"));
+      EXPECT_TRUE(AwaitRequests(TestServer::kTls, L"", 0).empty());
+      ASSERT_EQ(WaitForSingleObject(gSetup.workerThread.get(), 5000), WAIT_OBJECT_0);
+      continue;
+    }
+    ASSERT_EQ(SettledPhase(), kPhaseReady);
+    EXPECT_EQ(gSetup.productVersionCode.load(), 8);
+    Post(kProduct);
+    ASSERT_TRUE(RequestServed());
+    EXPECT_EQ(ReadFileBytes(WorkFolderPath() + L"\\tlsPiece.upi"), "piece over TLS");
+    const auto requests = AwaitRequests(TestServer::kTls, L"", 2);
+    ASSERT_EQ(requests.size(), 2u);
+    for (const auto& request : requests) EXPECT_EQ(request.host, "updates.velto.example");
+    SetEvent(gSetup.stopEvent.get());
+    ASSERT_EQ(WaitForSingleObject(gSetup.workerThread.get(), 5000), WAIT_OBJECT_0);
+  }
+  RemoveTree(ServedPath(TestServer::kTls, L"vtupdaterlist.upd"));
+  RemoveTree(ServedPath(TestServer::kTls, L"tlsPiece.upd"));
+}
+
 TEST(FetchRetry, OnlyFailuresThatMayPassAreTriedAgain) {
   struct Row { TransferEnd end; uint32_t status; DWORD error; bool transient; };
   const Row rows[] = {
@@ -280,6 +330,55 @@ TEST_F(Worker, AStepStaysDownloadingWhileTheWorkerTriesAgain) {
   EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusInstallerAvailable);
   EXPECT_EQ(AwaitRequests(TestServer::kUpdate, L"ndp461.upd", 2).size(), 2u);
   RemoveTree(ServedPath(TestServer::kUpdate, L"ndp461.upd.fault"));
+}
+
+// A program with keys: the list is used only with a signature by one of them (signature
+// file variants are rows of the verify tests), and every download meets its pin.
+TEST_F(Worker, WithKeysOnlyASignedListIsUsedAndDownloadsMeetTheirPins) {
+  const TestSigningKey publisher;
+  const std::string keys = publisher.PublicKey();
+  const std::string pieceA = "first piece", pieceB = "second piece", dotNet = "MZ new";
+  const std::string list = std::string(kBom) + "-2,SHA256:ndp461.upd," + Sha256Hex(dotNet) +
+                           "\r\n0,7,0,x,20000101_0000,Velto Test\r\n1,pieceA," +
+                           Sha256Hex(pieceA) + "\r\n2,pieceB," + Sha256Hex("other bytes") + "\r\n";
+  Publish(L"vtupdaterlist.upd", list);
+  Publish(L"pieceA.upd", pieceA);
+  Publish(L"pieceB.upd", pieceB);
+  Publish(L"ndp461.upd", dotNet);
+
+  for (const std::string& signature : {std::string(), publisher.SignatureLine(list + " ")}) {
+    SCOPED_TRACE(signature.empty() ? "no signature file" : "signature of other bytes");
+    if (!signature.empty()) Publish(L"vtupdaterlist.sig", signature + "\n");
+    SetProgramKeys(keys);
+    StartWorker();
+    EXPECT_EQ(SettledPhase(), kPhaseFailed);
+    EXPECT_FALSE(PathExists(WorkFolderPath() + L"\\vtupdaterlist.upi")) << "nothing of it is kept";
+    EXPECT_FALSE(PathExists(WorkFolderPath() + L"\\vtupdaterinfo.upi"));
+    ResetSetupState();
+    gSetup.stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    gSetup.slots[kDotNet].remoteName = L"ndp461.upd";
+    gSetup.slots[kDotNet].localName = L"ndp461.exe";
+  }
+
+  Publish(L"vtupdaterlist.sig", "junk\n" + publisher.SignatureLine(list) + "\n");
+  SetProgramKeys(keys);
+  StartWorker();
+  ASSERT_EQ(SettledPhase(), kPhaseReady);
+  ClearRequestLog(TestServer::kUpdate);
+  Post(kProduct);
+  ASSERT_TRUE(RequestServed());
+  EXPECT_EQ(ReadFileBytes(WorkFolderPath() + L"\\pieceA.upi"), pieceA);
+  EXPECT_FALSE(PathExists(WorkFolderPath() + L"\\pieceB.upi")) << "a piece off its pin is deleted";
+  EXPECT_TRUE(gSetup.slots[kProduct].downloadFailed.load());
+
+  // An installer kept from an earlier run that is off its pin is fetched afresh once.
+  WriteFileBytes(WorkFolderPath() + L"\\ndp461.exe", "MZ old");
+  ClearRequestLog(TestServer::kUpdate);
+  Post(kDotNet);
+  ASSERT_TRUE(RequestServed());
+  EXPECT_EQ(RequestedTargets(), std::vector<std::string>{"ndp461.upd"});
+  EXPECT_EQ(ReadFileBytes(WorkFolderPath() + L"\\ndp461.exe"), dotNet);
+  EXPECT_FALSE(gSetup.slots[kDotNet].downloadFailed.load());
 }
 
 }  // namespace

@@ -18,6 +18,8 @@ inline constexpr unsigned kStandInDotNetRelease = 394271;
 inline constexpr wchar_t kStandInDotNetKey[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full";
 // Exit code of the variant that fails (the real installer's codes are not consulted).
 inline constexpr unsigned kStandInFailureExitCode = 1603;
+// Exit code of the variant that installs and asks for a restart.
+inline constexpr unsigned kStandInRestartExitCode = 3010;
 
 // The application stand-in registers under HKCU kStandInProductKey: "Installed" 1,
 // "Version" (kStandInVersionVariable, else kStandInDefaultVersion) and "VersionCode"

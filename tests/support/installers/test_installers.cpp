@@ -53,6 +53,9 @@ std::wstring StandInDotNetInstaller() { return InFolder(L"standin_dotnet_install
 std::wstring StandInDotNetInstallerFailing() {
   return InFolder(L"standin_dotnet_installer_fails.exe");
 }
+std::wstring StandInDotNetInstallerRestart() {
+  return InFolder(L"standin_dotnet_installer_restart.exe");
+}
 std::wstring StandInAppInstaller() { return InFolder(L"standin_app_installer.exe"); }
 std::wstring StandInLocalDbPackage(const std::wstring& fileName) {
   return InFolder(fileName.c_str());

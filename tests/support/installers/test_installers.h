@@ -13,6 +13,7 @@
 // Full paths of the built stand-ins.
 std::wstring StandInDotNetInstaller();         // registers release 394271, exits 0
 std::wstring StandInDotNetInstallerFailing();  // registers nothing, exits 1603
+std::wstring StandInDotNetInstallerRestart();  // registers release 394271, exits 3010
 std::wstring StandInAppInstaller();            // records its command line, registers Velto
 // A stand-in LocalDB package by its file name: ldb2014sp3x86.msi, ldb2014sp3x64.msi or
 // ldb2017rtmx64.msi.

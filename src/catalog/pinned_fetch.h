@@ -1,0 +1,27 @@
+// A download from the update server that is kept only when it matches its pin.
+#pragma once
+
+#include "catalog/update_server.h"
+#include "state/setup_state.h"
+
+// A fetch into the work folder as FetchFromUpdateServer makes it (a caller may hand one
+// that retries), its progress going into progress when given.
+using WorkFolderFetch = bool (*)(const wchar_t* remoteName, const wchar_t* localName, bool force,
+                                 TransferProgress* progress);
+
+// FetchFromUpdateServer, tried once.
+bool FetchOnceFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force,
+                               TransferProgress* progress);
+
+// fetch(remoteName, localName, force = false), then, when pin is present, the check of
+// the file in the work folder. A file that differs is deleted. A file kept from an
+// earlier run that differs is fetched afresh once (force) and checked again. True only
+// when the file is there and matches its pin (or has none).
+bool FetchPinnedFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName,
+                                 const FilePin& pin,
+                                 WorkFolderFetch fetch = FetchOnceFromUpdateServer,
+                                 TransferProgress* progress = nullptr);
+
+// True when the file at path matches pin (or pin is absent); a file that differs is
+// deleted and logged under name.
+bool KeepIfPinned(const wchar_t* path, const wchar_t* name, const FilePin& pin);

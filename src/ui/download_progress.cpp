@@ -1,0 +1,170 @@
+#include "ui/download_progress.h"
+
+#include <commctrl.h>
+#include <shobjidl.h>
+
+#include "state/setup_state.h"
+#include "ui/progress_text.h"
+#include "ui/resource.h"
+#include "util/strings.h"
+
+namespace {
+
+constexpr UINT kMarqueeStepMs = 30;
+
+struct StepControls {
+  int bar;
+  int text;
+};
+
+constexpr StepControls kControls[kComponentCount] = {
+    {IDC_DOTNET_PROGRESS, IDC_DOTNET_PROGRESS_TEXT},
+    {IDC_LOCALDB_PROGRESS, IDC_LOCALDB_PROGRESS_TEXT},
+    {IDC_PRODUCT_PROGRESS, IDC_PRODUCT_PROGRESS_TEXT},
+};
+
+// What each step's controls show now (UI thread only), so a tick sends only changes.
+struct StepView {
+  bool shown = false;
+  bool marquee = false;
+  int position = -1;
+  DWORD startTick = 0;
+  RateWindow rate;
+  wchar_t text[kProgressTextUnits] = {};
+};
+
+struct TaskbarView {
+  Owner<ComTraits<ITaskbarList3>> list;
+  TBPFLAG state = TBPF_NOPROGRESS;
+  int position = -1;
+};
+
+StepView gSteps[kComponentCount];
+TaskbarView gTaskbar;
+
+int BarPosition(uint32_t received, uint32_t total) {
+  if (!total) return 0;
+  if (received >= total) return kProgressBarRange;
+  return int(uint64_t(received) * kProgressBarRange / total);
+}
+
+void ShowStep(HWND dialog, const StepControls& controls, StepView& view, bool show) {
+  if (view.shown == show) return;
+  view.shown = show;
+  const int command = show ? SW_SHOWNA : SW_HIDE;
+  ShowWindow(GetDlgItem(dialog, controls.bar), command);
+  ShowWindow(GetDlgItem(dialog, controls.text), command);
+}
+
+// An unknown size shows a marquee: the bar moves without claiming a share.
+void SetMarquee(HWND bar, StepView& view, bool marquee) {
+  if (view.marquee == marquee) return;
+  view.marquee = marquee;
+  const LONG_PTR style = GetWindowLongPtrW(bar, GWL_STYLE);
+  SetWindowLongPtrW(bar, GWL_STYLE, marquee ? style | PBS_MARQUEE : style & ~PBS_MARQUEE);
+  SendMessageW(bar, PBM_SETMARQUEE, marquee, kMarqueeStepMs);
+  view.position = -1;
+}
+
+// Returns whether the step downloads now; received and total are what it published.
+bool RefreshStep(HWND dialog, ComponentId id, DWORD now, uint32_t* received, uint32_t* total) {
+  const TransferProgress& progress = gSetup.slots[id].progress;
+  StepView& view = gSteps[id];
+  if (!progress.active.load(std::memory_order_acquire)) {
+    ShowStep(dialog, kControls[id], view, false);
+    return false;
+  }
+  const DWORD startTick = progress.startTick.load(std::memory_order_relaxed);
+  *total = progress.total.load(std::memory_order_relaxed);
+  *received = progress.received.load(std::memory_order_relaxed);
+  if (startTick != view.startTick) {
+    view.startTick = startTick;
+    view.rate = RateWindow();
+  }
+  AddRateSample(view.rate, now, *received);
+
+  HWND bar = GetDlgItem(dialog, kControls[id].bar);
+  SetMarquee(bar, view, *total == 0);
+  const int position = BarPosition(*received, *total);
+  if (!view.marquee && position != view.position) {
+    view.position = position;
+    SendMessageW(bar, PBM_SETPOS, position, 0);
+  }
+  wchar_t text[kProgressTextUnits];
+  FormatProgressText(*received, *total, AverageRate(view.rate), now - startTick >= kRateSettleMs,
+                     text);
+  if (lstrcmpW(text, view.text) != 0) {
+    CopyString(view.text, text, kProgressTextUnits);
+    SetDlgItemTextW(dialog, kControls[id].text, text);
+  }
+  ShowStep(dialog, kControls[id], view, true);
+  return true;
+}
+
+void SetTaskbar(HWND dialog, TBPFLAG state, int position) {
+  if (!gTaskbar.list) return;
+  if (state != gTaskbar.state) {
+    gTaskbar.state = state;
+    gTaskbar.position = -1;
+    gTaskbar.list.get()->SetProgressState(dialog, state);
+  }
+  if (state != TBPF_NOPROGRESS && state != TBPF_INDETERMINATE && position != gTaskbar.position) {
+    gTaskbar.position = position;
+    gTaskbar.list.get()->SetProgressValue(dialog, ULONGLONG(position), kProgressBarRange);
+  }
+}
+
+bool AnyDownloadFailed() {
+  for (const ComponentSlot& slot : gSetup.slots) {
+    if (slot.downloadFailed.load(std::memory_order_relaxed)) return true;
+  }
+  return false;
+}
+
+void CALLBACK ProgressTimerProc(HWND dialog, UINT, UINT_PTR, DWORD) {
+  RefreshDownloadProgress(dialog);
+}
+
+}  // namespace
+
+void RefreshDownloadProgress(HWND dialog) {
+  const DWORD now = GetTickCount();
+  bool downloading = false;
+  uint32_t received = 0;
+  uint32_t total = 0;
+  for (ComponentId id = 0; id < kComponentCount; ++id) {
+    uint32_t stepReceived = 0;
+    uint32_t stepTotal = 0;
+    if (RefreshStep(dialog, id, now, &stepReceived, &stepTotal) && !downloading) {
+      downloading = true;
+      received = stepReceived;
+      total = stepTotal;
+    }
+  }
+  if (downloading) {
+    SetTaskbar(dialog, total ? TBPF_NORMAL : TBPF_INDETERMINATE, BarPosition(received, total));
+  } else {
+    // A failed download leaves the button red (full) until the next download starts.
+    SetTaskbar(dialog, AnyDownloadFailed() ? TBPF_ERROR : TBPF_NOPROGRESS, kProgressBarRange);
+  }
+}
+
+void StartDownloadProgress(HWND dialog) {
+  for (const StepControls& controls : kControls) {
+    SendDlgItemMessageW(dialog, controls.bar, PBM_SETRANGE32, 0, kProgressBarRange);
+  }
+  // Only Windows 7 and later know this interface; elsewhere the taskbar stays as it is.
+  void* list = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_ITaskbarList3, &list))) {
+    gTaskbar.list.reset(static_cast<ITaskbarList3*>(list));
+    if (FAILED(gTaskbar.list.get()->HrInit())) gTaskbar.list.reset();
+  }
+  RefreshDownloadProgress(dialog);
+  SetTimer(dialog, kProgressTimerId, kProgressPeriodMs, ProgressTimerProc);
+}
+
+void StopDownloadProgress(HWND dialog) {
+  KillTimer(dialog, kProgressTimerId);
+  gTaskbar.list.reset();
+}

@@ -1,0 +1,156 @@
+// Installation without anybody at the PC: /quiet (no window, the setup waits for the
+// application's installer) and /passive (the dialog presses its own buttons), each from
+// a clean prefix against the update server, read by their exit codes as a deployment
+// tool reads them.
+#include <string>
+#include <vector>
+
+#include "detect/dotnet.h"
+#include "detect/localdb.h"
+#include "detect/registry.h"
+#include "e2e_fixture.h"
+#include "support/installers/test_installers.h"
+#include "ui/resource.h"
+
+namespace {
+
+constexpr char kBom[] = "\xEF\xBB\xBF";
+// Wine's first msiexec in a fresh prefix takes about 10 s; downloads and installers
+// take a few more.
+constexpr DWORD kRunLimitMs = 180000;
+constexpr DWORD kDownloadLimitMs = 30000;
+const std::wstring kDotNetName = L".NET Framework 4.6.1";
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class Unattended : public SetupProgramTest {
+ protected:
+  // The update information names two pieces; the first is the application's installer.
+  void PublishEverything(const std::wstring& dotNetInstaller) {
+    Publish(L"vtupdaterlist.upd", std::string(kBom) +
+                                      "0,120,0,x,20000101_0000,Velto 2026\r\n"
+                                      "1,VeltoApp\r\n"
+                                      "2,VeltoData\r\n");
+    PublishFile(L"ndp461.upd", dotNetInstaller);
+    const std::wstring package = LocalDbPackageFile();
+    PublishFile(package.substr(0, package.size() - 4) + L".upd", StandInLocalDbPackage(package));
+    PublishFile(L"VeltoApp.upd", StandInAppInstaller());
+    Publish(L"VeltoData.upd", "application data");
+  }
+
+  // Starts the program without waiting for a window; the exit code, or -1 when it did
+  // not end within the limit.
+  long RunToTheEnd(const std::wstring& arguments) {
+    first_ = Launch(Quoted(program_) + L" " + arguments);
+    EXPECT_TRUE(first_);
+    return first_ ? first_.WaitForExit(kRunLimitMs) : -1;
+  }
+
+  // Stand-ins started by a process that has ended may still be writing their record.
+  std::vector<std::wstring> RecordedAtLeast(size_t count) {
+    for (int i = 0; i < 100 && Recorded().size() < count; ++i) Sleep(50);
+    return Recorded();
+  }
+
+  // The .NET installer the setup started is the only one started from the work folder
+  // under its local name; the application's installer is the first piece.
+  std::wstring DotNetStart() const { return Quoted(WorkPath(L"ndp461.exe")); }
+  std::wstring ProductStart(const wchar_t* tail) const {
+    return Quoted(WorkPath(L"VeltoApp.upi")) + L" /i " + Quoted(WorkPath(L"vtupdaterinfo.upi")) +
+           tail;
+  }
+};
+
+TEST_F(Unattended, QuietInstallsEverythingWithoutAWindowAndWaitsForTheApplication) {
+  PublishEverything(StandInDotNetInstaller());
+  first_ = Launch(Quoted(program_) + L" /QUIET");
+  ASSERT_TRUE(first_);
+  EXPECT_EQ(WaitForDialog(first_.id(), kSettleMs), nullptr) << "a window showed";
+  EXPECT_EQ(first_.WaitForExit(kRunLimitMs), 0);
+  // The setup waited for the application's installer, which registered the release.
+  EXPECT_EQ(ReadRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"VersionCode", 0, true), 120);
+  EXPECT_EQ(ReadDotNetRelease(), kStandInDotNetRelease);
+  EXPECT_EQ(RecordedAtLeast(2), (std::vector<std::wstring>{DotNetStart() + L" /q /norestart",
+                                                           ProductStart(L" /quiet")}));
+  const std::string log = ReadFileBytes(WorkPath(L"VeltoSetup.log"));
+  EXPECT_TRUE(Contains(log, "exit code 0 (the setup: every step is done)")) << log;
+}
+
+TEST_F(Unattended, APrerequisiteThatAsksForARestartEndsWith3010) {
+  PublishEverything(StandInDotNetInstallerRestart());
+  EXPECT_EQ(RunToTheEnd(L"/quiet"), 3010);
+  const auto lines = RecordedAtLeast(2);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], ProductStart(L" /quiet"));
+  const std::string log = ReadFileBytes(WorkPath(L"VeltoSetup.log"));
+  EXPECT_TRUE(Contains(log, "installer of step 1 ended with exit code 3010; the step is satisfied")) << log;
+  EXPECT_TRUE(Contains(log, "exit code 3010 (the setup: a prerequisite asked for a restart)"))
+      << log;
+}
+
+TEST_F(Unattended, AFailedPrerequisiteEndsWith1603AndTheLogNamesIt) {
+  PublishEverything(StandInDotNetInstallerFailing());
+  // "/log" names the place of the log in the unattended modes too.
+  const std::wstring logPath = folder_ / L"deploy.log";
+  EXPECT_EQ(RunToTheEnd(L"-quiet /log " + Quoted(logPath)), 1603);
+  EXPECT_EQ(RecordedAtLeast(1), std::vector<std::wstring>{DotNetStart() + L" /q /norestart"})
+      << "the application's installer is not started";
+  const std::string log = ReadFileBytes(logPath);
+  EXPECT_TRUE(Contains(log, "exit code 1603 (the .NET Framework: the installer failed")) << log;
+}
+
+TEST_F(Unattended, PassivePressesThroughWithTheDialogShown) {
+  PublishEverything(StandInDotNetInstaller());
+  HWND dialog = Start(L"/passive");
+  ASSERT_TRUE(dialog);
+  // Nobody clicks: the steps advance by themselves.
+  EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS,
+                                 kDotNetName + L" のインストールが完了しました", kRunLimitMs));
+  // LocalDB's completion shows for one refresh only before the application's installer
+  // is started and the dialog ends, so it is read from the registry afterwards.
+  // The application's installer is started as the button starts it, and the setup ends.
+  EXPECT_EQ(first_.WaitForExit(kRunLimitMs), 0);
+  EXPECT_GE(MaxLocalDbMajorVersion(), 12) << "LocalDB was installed by itself";
+  EXPECT_EQ(RecordedAtLeast(2), (std::vector<std::wstring>{DotNetStart() + L" /passive /norestart",
+                                                           ProductStart(L"")}));
+}
+
+TEST_F(Unattended, OnlyPassiveGoesOnByItselfAndEscEndsItWith1602) {
+  const struct {
+    const wchar_t* arguments;
+    long exitCode;
+  } rows[] = {{L"", 0}, {L"-Passive", 1602}};
+  PublishEverything(StandInDotNetInstaller());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Utf8(row.arguments));
+    StandInHold hold;  // a .NET installer started stays running while the dialog is read
+    HWND dialog = Start(row.arguments);
+    ASSERT_TRUE(dialog);
+    const bool passive = row.exitCode != 0;
+    if (passive) {
+      // The installer fetched in the first round is pressed for at the first refresh.
+      EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS, kDotNetName + L" をインストール中です",
+                                     kRefreshLimitMs));
+      PressEscape(dialog);
+    } else {
+      EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS,
+                                     kDotNetName + L" インストーラーが利用可能です", kDownloadLimitMs));
+      Sleep(kSettleMs);
+      EXPECT_EQ(ControlText(dialog, IDC_DOTNET_STATUS), kDotNetName + L" インストーラーが利用可能です");
+      EXPECT_TRUE(Recorded().empty()) << "nothing starts by itself";
+      ClickButton(dialog, IDC_EXIT);
+    }
+    EXPECT_EQ(first_.WaitForExit(kEndLimitMs), row.exitCode);
+    hold.Release();
+    // The released stand-in registers; let it end before the prefix is cleaned.
+    for (int i = 0; passive && i < 100 && ReadDotNetRelease() == 0; ++i) Sleep(50);
+  }
+  const std::string log = ReadFileBytes(WorkPath(L"VeltoSetup.log"));
+  EXPECT_TRUE(Contains(log, "exit code 1602 (the setup: the dialog was closed)")) << log;
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""velto-publish: keygen, pin, sign and check on files made in the build tree.
+  publish_test.py <velto-publish> <scratch>"""
+import hashlib
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import unittest
+
+TOOL, SCRATCH = sys.argv[1], sys.argv[2]
+MARK = b"\xef\xbb\xbf"
+
+
+def run(*args):
+    return subprocess.run([sys.executable, TOOL] + list(args), capture_output=True, text=True,
+                          timeout=60)
+
+
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+class Publish(unittest.TestCase):
+    def setUp(self):
+        shutil.rmtree(SCRATCH, ignore_errors=True)
+        self.folder = os.path.join(SCRATCH, "server")
+        os.makedirs(self.folder)
+        self.files = {"Velto320Install.upd": b"installer", "Velto320Data.upd": b"data",
+                      "VeltoSetup5.upd": b"setup", "ndp461.upd": b"dotnet"}
+        for name, data in self.files.items():
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(data)
+        self.list = os.path.join(self.folder, "vtupdaterlist.upd")
+
+    def write_list(self, data):
+        with open(self.list, "wb") as f:
+            f.write(data)
+
+    def keygen(self, name):
+        path = os.path.join(SCRATCH, name)
+        result = run("keygen", path)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return path, result.stdout.strip()
+
+    def test_keygen_writes_a_private_key_for_the_owner_alone(self):
+        path, public = self.keygen("k.pem")
+        self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
+        self.assertRegex(public, r"^[0-9a-f]{128}$")
+        self.assertNotEqual(run("keygen", path).returncode, 0, "an existing key is never replaced")
+
+    def test_pin_changes_only_the_pin_fields(self):
+        before = (MARK + b"-- published 2026-12-01\r\n"
+                  b"-1,5,0,0,20261201_0000,VeltoSetup5\n"
+                  b"0,320,0,x,20261201_0000,Velto 3.2\r\n"
+                  b"1,Velto320Install," + b"0" * 64 + b"\r\n"
+                  b"2,Velto320Data\r\n"
+                  b"3,NotOnTheServer\r\n"
+                  b"0,310,0,x,20260101_0000,Velto 3.1\r\n1,Velto310Install")
+        self.write_list(before)
+        self.assertEqual(run("pin", self.list, self.folder).returncode, 0)
+        with open(self.list, "rb") as f:
+            after = f.read()
+        expected = (MARK + b"-2,SHA256:ndp461.upd," + sha(b"dotnet").encode() + b"\r\n"
+                    b"-- published 2026-12-01\r\n"
+                    b"-1,5,0,0,20261201_0000,VeltoSetup5," + sha(b"setup").encode() + b"\n"
+                    b"0,320,0,x,20261201_0000,Velto 3.2\r\n"
+                    b"1,Velto320Install," + sha(b"installer").encode() + b"\r\n"
+                    b"2,Velto320Data," + sha(b"data").encode() + b"\r\n"
+                    b"3,NotOnTheServer\r\n"
+                    b"0,310,0,x,20260101_0000,Velto 3.1\r\n1,Velto310Install")
+        self.assertEqual(after, expected)
+        # Pinning again refreshes in place: nothing is added twice.
+        self.assertEqual(run("pin", self.list, self.folder).returncode, 0)
+        with open(self.list, "rb") as f:
+            self.assertEqual(f.read(), expected)
+
+    def test_sign_and_check(self):
+        old_key, old_public = self.keygen("old.pem")
+        new_key, new_public = self.keygen("new.pem")
+        _, stranger = self.keygen("stranger.pem")
+        self.write_list(MARK + b"0,320,0,x,20261201_0000,Velto 3.2\r\n1,Velto320Install\r\n"
+                        b"2,Velto320Data\r\n")
+        self.assertEqual(run("pin", self.list, self.folder).returncode, 0)
+        result = run("sign", self.list, old_key, new_key)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(os.path.join(self.folder, "vtupdaterlist.sig")) as f:
+            self.assertRegex(f.read(), r"^[0-9a-f]{128}\n[0-9a-f]{128}\n$")
+        at = ["--at", "20261208_2300", "--folder", self.folder]
+        for keys in ([old_public], [new_public], [stranger, new_public]):
+            result = run("check", self.list, *at, "--keys", *keys)
+            self.assertEqual(result.returncode, 0, result.stdout)
+            self.assertIn("piece 1: Velto320Install.upd", result.stdout)
+        result = run("check", self.list, *at, "--keys", stranger)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("signature", result.stdout)
+        # A piece changed on the server after pinning.
+        with open(os.path.join(self.folder, "Velto320Data.upd"), "ab") as f:
+            f.write(b"!")
+        result = run("check", self.list, *at, "--keys", old_public)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Velto320Data.upd does not match", result.stdout)
+        # One byte of the list changed after signing.
+        with open(self.list, "rb") as f:
+            data = bytearray(f.read())
+        data[-3] ^= 1
+        self.write_list(bytes(data))
+        result = run("check", self.list, "--at", "20261208_2300", "--keys", old_public)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("no signature line verifies", result.stdout)
+
+    def test_check_reports_what_would_hurt_users(self):
+        cases = [
+            (b"0,1,0,x,2026-12-01,V\r\n1,p\r\n", "not of the shape"),
+            (b"0,1,0,x,20261201_0000,V\r\n1,p\r\n12,q\r\n", "outside 1 to 10"),
+            (b"0,1,0,x,20261201_0000,V\r\n1,..\\p\r\n", "refused by the program"),
+            (b"0,1,0,x,20261201_0000,V\r\n1,p,abc\r\n", "not 64 hex digits"),
+            (b"0,1,0,x,20261201_0000,V\r\n2,data\r\n", "no installer piece"),
+            (b"0,1,0,x,20261201_0000,V\r\n1,p," + b"y" * 520 + b"\r\n", "longer than the program"),
+            (b"0,1,0,x,20991201_0000,V\r\n1,p\r\n", "no section in effect"),
+        ]
+        cases = [(MARK + data, problem) for data, problem in cases] + [
+            # Without the mark: 200 one-byte OEM characters need 600 bytes in UTF-8.
+            (b"-2,K," + b"\xb1" * 200 + b"\r\n0,1,0,x,20261201_0000,V\r\n1,p\r\n",
+             "too long in UTF-8"),
+        ]
+        for data, problem in cases:
+            with self.subTest(problem):
+                self.write_list(data)
+                result = run("check", self.list, "--at", "20261208_2300")
+                self.assertEqual(result.returncode, 1, result.stdout)
+                self.assertIn(problem, result.stdout)
+        self.write_list(MARK + b"0,1,0,x,20261201_0000,V\r\n1,p\r\n")
+        result = run("check", self.list, "--at", "20261208_2300")
+        self.assertEqual(result.returncode, 0, result.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0], "-v"])

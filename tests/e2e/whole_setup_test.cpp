@@ -45,13 +45,21 @@ struct BarReading {
   std::wstring text;
 };
 
+// The position and the text are answered by the dialog's thread between two refreshes,
+// the style (marquee, shown) is read from the window at any time: a reading is taken
+// again while a refresh changed the style around it, so that the parts belong together.
 BarReading ReadBar(HWND dialog, int bar, int text) {
   HWND control = GetDlgItem(dialog, bar);
-  DWORD_PTR position = 0;
-  SendMessageTimeoutW(control, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position);
-  return {IsWindowVisible(control) != FALSE,
-          (GetWindowLongW(control, GWL_STYLE) & PBS_MARQUEE) != 0, int(position),
-          ControlText(dialog, text)};
+  BarReading reading{};
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    DWORD_PTR position = 0;
+    SendMessageTimeoutW(control, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position);
+    reading = {IsWindowVisible(control) != FALSE, (style & PBS_MARQUEE) != 0, int(position),
+               ControlText(dialog, text)};
+    if (GetWindowLongW(control, GWL_STYLE) == style) break;
+  }
+  return reading;
 }
 
 class WholeSetup : public SetupProgramTest {

@@ -24,10 +24,13 @@ constexpr StepControls kControls[kComponentCount] = {
 };
 
 // What each step's controls show now (UI thread only), so a tick sends only changes.
+// The handles are looked up once: each lookup is a round trip to the window server.
 struct StepView {
+  HWND barWindow = nullptr;
+  HWND textWindow = nullptr;
   bool shown = false;
   bool marquee = false;
-  int position = -1;
+  int pixel = -1;
   DWORD startTick = 0;
   RateWindow rate;
   wchar_t text[kProgressTextUnits] = {};
@@ -48,12 +51,21 @@ int BarPosition(uint32_t received, uint32_t total) {
   return int(uint64_t(received) * kProgressBarRange / total);
 }
 
-void ShowStep(HWND dialog, const StepControls& controls, StepView& view, bool show) {
+// The filled width the bar would show for position, in pixels of its client width. The
+// control repaints itself in full on every new position (about half a millisecond under
+// Wine), so it is given a new position only when the fill grows or shrinks by a pixel.
+int BarPixel(HWND bar, int position) {
+  RECT client = {};
+  GetClientRect(bar, &client);
+  return MulDiv(position, client.right - client.left, kProgressBarRange);
+}
+
+void ShowStep(StepView& view, bool show) {
   if (view.shown == show) return;
   view.shown = show;
   const int command = show ? SW_SHOWNA : SW_HIDE;
-  ShowWindow(GetDlgItem(dialog, controls.bar), command);
-  ShowWindow(GetDlgItem(dialog, controls.text), command);
+  ShowWindow(view.barWindow, command);
+  ShowWindow(view.textWindow, command);
 }
 
 // An unknown size shows a marquee: the bar moves without claiming a share.
@@ -63,15 +75,15 @@ void SetMarquee(HWND bar, StepView& view, bool marquee) {
   const LONG_PTR style = GetWindowLongPtrW(bar, GWL_STYLE);
   SetWindowLongPtrW(bar, GWL_STYLE, marquee ? style | PBS_MARQUEE : style & ~PBS_MARQUEE);
   SendMessageW(bar, PBM_SETMARQUEE, marquee, kMarqueeStepMs);
-  view.position = -1;
+  view.pixel = -1;
 }
 
 // Returns whether the step downloads now; received and total are what it published.
-bool RefreshStep(HWND dialog, ComponentId id, DWORD now, uint32_t* received, uint32_t* total) {
+bool RefreshStep(ComponentId id, DWORD now, uint32_t* received, uint32_t* total) {
   const TransferProgress& progress = gSetup.slots[id].progress;
   StepView& view = gSteps[id];
   if (!progress.active.load(std::memory_order_acquire)) {
-    ShowStep(dialog, kControls[id], view, false);
+    ShowStep(view, false);
     return false;
   }
   const DWORD startTick = progress.startTick.load(std::memory_order_relaxed);
@@ -83,21 +95,21 @@ bool RefreshStep(HWND dialog, ComponentId id, DWORD now, uint32_t* received, uin
   }
   AddRateSample(view.rate, now, *received);
 
-  HWND bar = GetDlgItem(dialog, kControls[id].bar);
-  SetMarquee(bar, view, *total == 0);
+  SetMarquee(view.barWindow, view, *total == 0);
   const int position = BarPosition(*received, *total);
-  if (!view.marquee && position != view.position) {
-    view.position = position;
-    SendMessageW(bar, PBM_SETPOS, position, 0);
+  const int pixel = view.marquee ? view.pixel : BarPixel(view.barWindow, position);
+  if (pixel != view.pixel) {
+    view.pixel = pixel;
+    SendMessageW(view.barWindow, PBM_SETPOS, position, 0);
   }
   wchar_t text[kProgressTextUnits];
   FormatProgressText(*received, *total, AverageRate(view.rate), now - startTick >= kRateSettleMs,
                      text);
   if (lstrcmpW(text, view.text) != 0) {
     CopyString(view.text, text, kProgressTextUnits);
-    SetDlgItemTextW(dialog, kControls[id].text, text);
+    SetWindowTextW(view.textWindow, text);
   }
-  ShowStep(dialog, kControls[id], view, true);
+  ShowStep(view, true);
   return true;
 }
 
@@ -135,7 +147,7 @@ void RefreshDownloadProgress(HWND dialog) {
   for (ComponentId id = 0; id < kComponentCount; ++id) {
     uint32_t stepReceived = 0;
     uint32_t stepTotal = 0;
-    if (RefreshStep(dialog, id, now, &stepReceived, &stepTotal) && !downloading) {
+    if (RefreshStep(id, now, &stepReceived, &stepTotal) && !downloading) {
       downloading = true;
       received = stepReceived;
       total = stepTotal;
@@ -150,8 +162,10 @@ void RefreshDownloadProgress(HWND dialog) {
 }
 
 void StartDownloadProgress(HWND dialog) {
-  for (const StepControls& controls : kControls) {
-    SendDlgItemMessageW(dialog, controls.bar, PBM_SETRANGE32, 0, kProgressBarRange);
+  for (ComponentId id = 0; id < kComponentCount; ++id) {
+    gSteps[id].barWindow = GetDlgItem(dialog, kControls[id].bar);
+    gSteps[id].textWindow = GetDlgItem(dialog, kControls[id].text);
+    SendMessageW(gSteps[id].barWindow, PBM_SETRANGE32, 0, kProgressBarRange);
   }
   // Only Windows 7 and later know this interface; elsewhere the taskbar stays as it is.
   void* list = nullptr;

@@ -5,18 +5,19 @@
 #include "state/setup_state.h"
 
 // A fetch into the work folder as FetchFromUpdateServer makes it (a caller may hand one
-// that retries), its progress going into progress when given.
+// that retries), watched by watch.
 using WorkFolderFetch = bool (*)(const wchar_t* remoteName, const wchar_t* localName, bool force,
-                                 TransferProgress* progress);
+                                 const FetchWatch& watch);
 
 // FetchFromUpdateServer, tried once.
 bool FetchOnceFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force,
-                               TransferProgress* progress);
+                               const FetchWatch& watch);
 
 // fetch(remoteName, localName, force = false), then, when pin is present, the check of
 // the file in the work folder. A file that differs is deleted. A file kept from an
 // earlier run that differs is fetched afresh once (force) and checked again. True only
-// when the file is there and matches its pin (or has none).
+// when the file is there and matches its pin (or has none). A file that this call
+// downloaded whole is checked by the digest taken while it arrived; any other is read.
 bool FetchPinnedFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName,
                                  const FilePin& pin,
                                  WorkFolderFetch fetch = FetchOnceFromUpdateServer,

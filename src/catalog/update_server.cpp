@@ -26,13 +26,16 @@ const wchar_t* UpdateServerBaseUrl() {
 }
 
 bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force,
-                           TransferOutcome* outcome, TransferProgress* progress) {
+                           TransferOutcome* outcome, const FetchWatch& watch) {
+  TransferProgress* progress = watch.progress;
   TransferControl control;
   control.stopEvent = gSetup.stopEvent.get();
   control.connectTimeoutMs = kConnectTimeoutMs;
   control.sendTimeoutMs = kSendTimeoutMs;
   control.receiveTimeoutMs = kReceiveTimeoutMs;
   control.outcome = outcome;
+  control.sink = watch.sink;
+  control.sinkContext = watch.sinkContext;
   if (progress) {
     control.observer = StoreTransferProgress;
     control.observerContext = progress;

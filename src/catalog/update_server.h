@@ -9,9 +9,17 @@
 // Static text; read afresh from the registry at every call.
 const wchar_t* UpdateServerBaseUrl();
 
+// Who watches a fetch's transfer besides its caller: the step's progress and a sink of
+// the bytes written (each when not null).
+struct FetchWatch {
+  TransferProgress* progress = nullptr;
+  TransferSink sink = nullptr;
+  void* sinkContext = nullptr;
+};
+
 // FetchByName from the update server in effect, stopped by the setup's stop event, with
 // the program's timeouts. outcome (when not null) receives how the transfer ended. A
-// download's progress goes into progress (when given), which is active while it runs.
+// download's progress goes into watch.progress, which is active while it runs; its bytes
+// go to watch.sink.
 bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force,
-                           TransferOutcome* outcome = nullptr,
-                           TransferProgress* progress = nullptr);
+                           TransferOutcome* outcome = nullptr, const FetchWatch& watch = {});

@@ -178,6 +178,7 @@ TransferEnd CopyBody(HINTERNET request, HANDLE file, uint32_t position, uint32_t
     if (!WriteFile(file, buffer.get(), received, &written, nullptr) || written != received) {
       return TransferEnd::kLocalFailure;
     }
+    if (control.sink) control.sink(control.sinkContext, position, buffer.get(), written);
     position += written;
     Observe(control, position, expectedSize);
   }

@@ -37,6 +37,11 @@ enum class TransferEnd {
 // write, so it must be cheap and must not call back into the engine.
 using TransferObserver = void (*)(void* context, uint32_t received, uint32_t total);
 
+// Sees the bytes of the file as they are written, size bytes at offset: a transfer that
+// starts the file afresh starts at 0, one that goes on from a partial file at its size.
+// Called on the transferring thread after every write, like the observer.
+using TransferSink = void (*)(void* context, uint32_t offset, const void* data, uint32_t size);
+
 struct TransferOutcome {
   TransferEnd end = TransferEnd::kLocalFailure;
   uint32_t status = 0;  // the answer's status code, 0 before one was read
@@ -59,6 +64,9 @@ struct TransferControl {
   // Null: nobody watches.
   TransferObserver observer = nullptr;
   void* observerContext = nullptr;
+  // Null: nobody sees the bytes.
+  TransferSink sink = nullptr;
+  void* sinkContext = nullptr;
 };
 
 // Whether stopEvent exists and is signalled now (zero wait). A signal seen here stays

@@ -38,13 +38,12 @@ bool IsTransientFailure(const TransferOutcome& outcome) {
 }
 
 bool FetchWithRetries(const wchar_t* remoteName, const wchar_t* localName, bool force,
-                      const DWORD* pausesMs, int32_t pauseCount, TransferProgress* progress) {
+                      const DWORD* pausesMs, int32_t pauseCount, const FetchWatch& watch) {
   for (int32_t attempt = 0;; ++attempt) {
     TransferOutcome outcome;
     // Only the first try replaces an existing file: later ones go on from the partial
     // file the failed try left behind.
-    if (FetchFromUpdateServer(remoteName, localName, force && attempt == 0, &outcome,
-                              progress)) {
+    if (FetchFromUpdateServer(remoteName, localName, force && attempt == 0, &outcome, watch)) {
       return true;
     }
     if (attempt >= pauseCount || !IsTransientFailure(outcome)) return false;
@@ -55,7 +54,7 @@ bool FetchWithRetries(const wchar_t* remoteName, const wchar_t* localName, bool 
 }
 
 bool FetchWithRetries(const wchar_t* remoteName, const wchar_t* localName, bool force,
-                      TransferProgress* progress) {
+                      const FetchWatch& watch) {
   return FetchWithRetries(remoteName, localName, force, kRetryPausesMs,
-                          int32_t(sizeof(kRetryPausesMs) / sizeof(kRetryPausesMs[0])), progress);
+                          int32_t(sizeof(kRetryPausesMs) / sizeof(kRetryPausesMs[0])), watch);
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "net/download.h"
-#include "state/transfer_progress.h"
+#include "catalog/update_server.h"
 
 // The pauses before the first, second and third retry of a fetch, in ms: long enough
 // for a restarting server or a proxy to come back, short enough that the step does not
@@ -20,12 +20,11 @@ bool IsTransientFailure(const TransferOutcome& outcome);
 
 // FetchFromUpdateServer, tried again from the partial file after each transient failure,
 // once after each of the pauseCount pauses in pausesMs; the setup's stop event ends a
-// pause (and the fetch) at once. True when one of the tries succeeded. Each try's
-// progress goes into progress (when given).
+// pause (and the fetch) at once. True when one of the tries succeeded. Every try is
+// watched by watch.
 bool FetchWithRetries(const wchar_t* remoteName, const wchar_t* localName, bool force,
-                      const DWORD* pausesMs, int32_t pauseCount,
-                      TransferProgress* progress = nullptr);
+                      const DWORD* pausesMs, int32_t pauseCount, const FetchWatch& watch = {});
 
 // FetchWithRetries with the program's pauses (kRetryPausesMs).
 bool FetchWithRetries(const wchar_t* remoteName, const wchar_t* localName, bool force,
-                      TransferProgress* progress = nullptr);
+                      const FetchWatch& watch = {});

@@ -2,7 +2,9 @@
 // makes itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "support/test_signing.h"
 #include "support/test_support.h"
@@ -11,6 +13,7 @@
 #include "verify/pinned_file.h"
 #include "verify/program_keys.h"
 #include "verify/sha256.h"
+#include "verify/streamed_sha256.h"
 
 namespace {
 
@@ -78,6 +81,50 @@ TEST(Sha256, HashesWholeFilesInBlocksFromTheirStart) {
     EXPECT_EQ(HexOf(digest, kSha256Bytes), c.digest);
     ASSERT_TRUE(Sha256OfBytes(c.bytes.data(), uint32_t(c.bytes.size()), digest));
     EXPECT_EQ(HexOf(digest, kSha256Bytes), c.digest);
+  }
+}
+
+// The digest taken while a transfer writes: only bytes that arrived in order from the
+// first count; a transfer that starts again from 0 starts the digest again.
+TEST(StreamedSha256, CoversTheFileOnlyWhenEveryByteArrivedInOrder) {
+  const std::string content = RandomBytes(3 * (1 << 20) + 12345, 3);  // more than two blocks
+  const std::string other = RandomBytes(5000, 4);
+  struct Write {
+    uint32_t offset;
+    uint32_t size;
+    bool other;  // bytes of `other` (a first file that the server made start again)
+  };
+  const uint32_t kChunk = 8192;
+  const struct {
+    const char* name;
+    std::vector<Write> writes;  // empty size: the rest of content in chunks from offset
+    bool covered;
+  } cases[] = {
+      {"fresh", {{0, 0, false}}, true},
+      {"resumed within the same watch", {{0, 40000, false}, {40000, 0, false}}, true},
+      {"started again from 0", {{0, 5000, true}, {0, 0, false}}, true},
+      {"resumed from a partial file it never saw", {{40000, 0, false}}, false},
+      {"a gap", {{0, 40000, false}, {40001, 0, false}}, false},
+      {"nothing written", {}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    StreamedSha256 streamed;
+    for (const Write& write : c.writes) {
+      const std::string& bytes = write.other ? other : content;
+      const uint32_t end = write.size ? write.offset + write.size : uint32_t(bytes.size());
+      for (uint32_t at = write.offset; at < end; at += kChunk) {
+        StreamedSha256::Add(&streamed, at, bytes.data() + at, std::min(kChunk, end - at));
+      }
+    }
+    uint8_t digest[kSha256Bytes];
+    uint32_t size = 0;
+    ASSERT_EQ(streamed.Finish(digest, &size), c.covered);
+    if (!c.covered) continue;
+    uint8_t expected[kSha256Bytes];
+    ASSERT_TRUE(Sha256OfBytes(content.data(), uint32_t(content.size()), expected));
+    EXPECT_EQ(size, content.size());
+    EXPECT_EQ(HexOf(digest, kSha256Bytes), HexOf(expected, kSha256Bytes));
   }
 }
 

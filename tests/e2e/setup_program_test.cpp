@@ -148,6 +148,7 @@ TEST_F(SetupProgramTest, SecondStartIsRefusedAndEscapeEndsOnlyTheRefusal) {
     messageShown |= control.text == L"セットアッププログラムは既に起動しています";
   }
   EXPECT_TRUE(messageShown) << DescribeDialog(ReadDialog(refusal));
+  EXPECT_TRUE(ShownMessageBoxIcon(refusal, kShowLimitMs) == IDI_HAND) << "not the error icon";
   PressEscape(refusal);
   EXPECT_EQ(second_.WaitForExit(kEndLimitMs), 0);
   // Into the running program's log, without emptying it.

@@ -1,6 +1,8 @@
 #include "dialog_driver.h"
 
+#include <cstring>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -26,6 +28,45 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM context) {
   if (!search->caption->empty() && WindowText(window) != *search->caption) return TRUE;
   search->found = window;
   return FALSE;
+}
+
+// The icon control of a message box: a visible static of the icon type.
+BOOL CALLBACK FindIconControl(HWND child, LPARAM found) {
+  wchar_t className[16] = {};
+  GetClassNameW(child, className, 16);
+  if (lstrcmpiW(className, L"Static") == 0 && IsWindowVisible(child) &&
+      (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Pixels of a 32-bit top-down bitmap drawn by draw on a memory device context.
+template <typename Draw>
+std::vector<uint32_t> DrawnPixels(int width, int height, Draw draw) {
+  std::vector<uint32_t> pixels(size_t(width) * size_t(height));
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap && bits) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    draw(memory, screen);
+    GdiFlush();
+    memcpy(pixels.data(), bits, pixels.size() * sizeof(uint32_t));
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
 }
 
 }  // namespace
@@ -161,4 +202,37 @@ std::string DescribeDialog(const DialogState& state) {
            (control.visible ? " visible " : " hidden ") + Utf8(control.text) + "\n";
   }
   return out;
+}
+
+const wchar_t* ShownMessageBoxIcon(HWND box, DWORD timeoutMs) {
+  const wchar_t* const kIcons[] = {IDI_HAND, IDI_EXCLAMATION, IDI_ASTERISK, IDI_QUESTION};
+  const DWORD start = GetTickCount();
+  do {
+    HWND control = nullptr;
+    EnumChildWindows(box, FindIconControl, reinterpret_cast<LPARAM>(&control));
+    RECT rect = {};
+    if (control && GetWindowRect(control, &rect)) {
+      const int width = rect.right - rect.left;
+      const int height = rect.bottom - rect.top;
+      const std::vector<uint32_t> shown = DrawnPixels(width, height, [&](HDC memory, HDC screen) {
+        BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+      });
+      for (const wchar_t* id : kIcons) {
+        // On the box's own background, which the icon's transparent corner shows.
+        const std::vector<uint32_t> drawn = DrawnPixels(width, height, [&](HDC memory, HDC) {
+          HBRUSH background = CreateSolidBrush(RGB((shown[0] >> 16) & 0xFF, (shown[0] >> 8) & 0xFF,
+                                                   shown[0] & 0xFF));
+          RECT all = {0, 0, width, height};
+          FillRect(memory, &all, background);
+          DeleteObject(background);
+          DrawIconEx(memory, 0, 0, LoadIconW(nullptr, id), width, height, 0, nullptr, DI_NORMAL);
+        });
+        size_t differing = 0;
+        for (size_t i = 0; i < shown.size(); ++i) differing += (shown[i] & 0xFFFFFF) != (drawn[i] & 0xFFFFFF);
+        if (!shown.empty() && differing * 50 < shown.size()) return id;
+      }
+    }
+    Sleep(50);
+  } while (GetTickCount() - start < timeoutMs);
+  return nullptr;
 }

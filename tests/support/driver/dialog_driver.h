@@ -64,6 +64,12 @@ DialogState ReadDialog(HWND dialog);
 // Polls (every 50 ms, at most timeoutMs) until the control shows text; true when it did.
 bool WaitForControlText(HWND dialog, int id, const std::wstring& text, DWORD timeoutMs);
 
+// Which system icon a message box shows: IDI_HAND, IDI_EXCLAMATION, IDI_ASTERISK or
+// IDI_QUESTION, found by reading its icon control's pixels from the screen and drawing
+// each of them beside it (another process's icon handle cannot be read); null when the
+// box shows no icon or none of them is drawn there. Waits at most timeoutMs for it.
+const wchar_t* ShownMessageBoxIcon(HWND box, DWORD timeoutMs);
+
 // A mouse click on a button, as BM_CLICK delivers it (a disabled button ignores it).
 void ClickButton(HWND dialog, int id);
 // The Esc key pressed in the dialog, delivered to the control that has the focus.

@@ -14,6 +14,7 @@
 #include "support/installers/test_installers.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
+#include "util/setup_log.h"
 #include "worker/component_status.h"
 
 namespace {
@@ -428,6 +429,9 @@ class PlantedMsiexec {
 TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
   TempFolder temp;
   ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
+  // Wine finds its own msiexec by bare name before a planted one; the log shows what the
+  // program asked for.
+  ASSERT_TRUE(OpenSetupLog((temp / L"setup.log").c_str()));
   const struct {
     const wchar_t* package;
     int32_t major;
@@ -461,6 +465,14 @@ TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
   }
   const auto recorded = RecordedCommandLines(temp / L"record.txt");
   EXPECT_TRUE(recorded.empty()) << "a planted msiexec ran: " << Narrow(recorded.front());
+  CloseSetupLog(L"end");
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  const std::string log = ReadFileBytes(temp / L"setup.log");
+  const std::string asked = "installer of step 2: " + Narrow(system) + "\\msiexec.exe /i ";
+  size_t count = 0;
+  for (size_t at = log.find(asked); at != std::string::npos; at = log.find(asked, at + 1)) ++count;
+  EXPECT_EQ(count, std::size(rows)) << log;
 }
 
 TEST(MsiexecParameters, QuoteThePackageAndAcceptTheLicenceTerms) {

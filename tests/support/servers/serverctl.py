@@ -204,12 +204,33 @@ def openssl(*arguments):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
+def has_full_length_signature(cert):
+    """Whether r and s of the certificate's ECDSA signature both take all 32 bytes. Wine's
+    crypt32 rejects a signature with a shorter r or s (about one in 128 signatures) as
+    not valid, which would fail every TLS test of the build tree that drew it."""
+    from cryptography import x509
+    from cryptography.hazmat.primitives.asymmetric.utils import decode_dss_signature
+    with open(cert, "rb") as f:
+        r, s = decode_dss_signature(x509.load_pem_x509_certificate(f.read()).signature)
+    return r.bit_length() > 248 and s.bit_length() > 248
+
+
+def signed_until_full_length(sign, cert):
+    # ECDSA signs with a fresh random number each time: a few tries are plenty.
+    for _ in range(20):
+        sign()
+        if has_full_length_signature(cert):
+            return
+    raise RuntimeError("no full-length signature for " + cert)
+
+
 def make_authority(pki, name):
     key, cert = os.path.join(pki, name + ".key"), os.path.join(pki, name + ".pem")
-    openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-            "-keyout", key, "-out", cert, "-days", "30", "-subj", "/CN=Velto Test " + name,
-            "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    signed_until_full_length(lambda: openssl(
+        "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+        "-keyout", key, "-out", cert, "-days", "30", "-subj", "/CN=Velto Test " + name,
+        "-addext", "basicConstraints=critical,CA:TRUE",
+        "-addext", "keyUsage=critical,keyCertSign,cRLSign"), cert)
     return key, cert
 
 
@@ -221,8 +242,9 @@ def make_server_certificate(pki, name, authority, names):
     write_text(extensions, "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n"
                "subjectAltName=" + ",".join(
                    ("IP:" if n[0].isdigit() else "DNS:") + n for n in names) + "\n")
-    openssl("x509", "-req", "-in", request, "-CA", authority[1], "-CAkey", authority[0],
-            "-CAcreateserial", "-out", cert, "-days", "30", "-extfile", extensions)
+    signed_until_full_length(lambda: openssl(
+        "x509", "-req", "-in", request, "-CA", authority[1], "-CAkey", authority[0],
+        "-CAcreateserial", "-out", cert, "-days", "30", "-extfile", extensions), cert)
     return key, cert
 
 

@@ -140,6 +140,15 @@ TEST(ListSignature, OneLineThatVerifiesWithOneKeyIsEnough) {
   flipped[7] = flipped[7] == '0' ? '1' : '0';
   const std::string oneKey = publisher.PublicKey();
   const std::string twoKeys = stranger.PublicKey() + newPublisher.PublicKey();
+  // About one signature in 256 has an r (or s) whose first byte is 0: it must verify too.
+  const auto signedWithZeroAt = [&](size_t digit) {
+    std::string line = good;
+    for (int i = 0; i < 8192 && line.compare(digit, 2, "00") != 0; ++i) {
+      line = publisher.SignatureLine(list);
+    }
+    EXPECT_EQ(line.substr(digit, 2), "00");
+    return line + "\n";
+  };
 
   const struct {
     const char* name;
@@ -148,6 +157,8 @@ TEST(ListSignature, OneLineThatVerifiesWithOneKeyIsEnough) {
     ListSignature verdict;
   } cases[] = {
       {"signed by the key", good + "\n", &oneKey, ListSignature::kVerified},
+      {"r begins with a zero byte", signedWithZeroAt(0), &oneKey, ListSignature::kVerified},
+      {"s begins with a zero byte", signedWithZeroAt(64), &oneKey, ListSignature::kVerified},
       {"without a line end, upper case", [&] {
          std::string upper = good;
          for (char& c : upper) c = char(toupper(c));

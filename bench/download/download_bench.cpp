@@ -17,19 +17,12 @@
 
 #include "net/download.h"
 #include "state/transfer_progress.h"
+#include "bench_clock.h"
 
 namespace {
 
 constexpr int kRounds = 5;
 constexpr DWORD kBufferBytes = 8192;
-
-double Now() {
-  LARGE_INTEGER frequency;
-  LARGE_INTEGER counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  return double(counter.QuadPart) / double(frequency.QuadPart);
-}
 
 // The reference: the same session, request flags, buffer and file writes, nothing else.
 bool BareLoop(const wchar_t* url, const wchar_t* path, long long* bytes) {
@@ -110,24 +103,24 @@ bool Compare(const std::wstring& url, const std::wstring& folder, double* bestBa
   *bestBare = 1e9;
   *bestEngine = 1e9;
   for (int round = 0; round < kRounds; ++round) {
-    double start = Now();
+    double start = SecondsNow();
     if (!BareLoop(url.c_str(), bare.c_str(), size)) {
       std::fprintf(stderr, "bare WinINet loop failed\n");
       return false;
     }
-    const double bareSeconds = Now() - start;
+    const double bareSeconds = SecondsNow() - start;
     DeleteFileW(engine.c_str());
     TransferProgress progress;
     TransferControl control;
     control.observer = StoreTransferProgress;
     control.observerContext = &progress;
-    start = Now();
+    start = SecondsNow();
     if (!DownloadFile(url.c_str(), engine.c_str(), control) ||
         progress.received.load() != progress.total.load()) {
       std::fprintf(stderr, "DownloadFile failed\n");
       return false;
     }
-    const double engineSeconds = Now() - start;
+    const double engineSeconds = SecondsNow() - start;
     std::printf("round %d: bare WinINet loop %.3f s, DownloadFile %.3f s\n", round + 1,
                 bareSeconds, engineSeconds);
     *bestBare = std::min(*bestBare, bareSeconds);
@@ -166,9 +159,9 @@ int wmain(int argc, wchar_t** argv) {
   DeleteFileW(engine.c_str());
   WriteAll((engine + L".FilePart").c_str(), whole.substr(0, half));
   Truncate(log);
-  const double resumeStart = Now();
+  const double resumeStart = SecondsNow();
   const bool resumed = DownloadFile(url.c_str(), engine.c_str(), TransferControl{});
-  const double resumeSeconds = Now() - resumeStart;
+  const double resumeSeconds = SecondsNow() - resumeStart;
   const std::string afterResume = ReadAll(engine.c_str());
   // The server's log line: method, target, host, range, if-range, status, body bytes,
   // separated by tabs.

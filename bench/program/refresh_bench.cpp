@@ -26,6 +26,7 @@
 #include "ui/download_progress.h"
 #include "ui/resource.h"
 #include "ui/setup_dialog.h"
+#include "bench_clock.h"
 
 namespace {
 
@@ -33,18 +34,7 @@ constexpr int kWarmUpPasses = 20;
 constexpr int kPasses = 400;
 constexpr int kRegistryReadsPerPass = 12;
 
-double Frequency() {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  return double(frequency.QuadPart);
-}
-
-double NowUs() {
-  static const double frequency = Frequency();
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return double(now.QuadPart) * 1e6 / frequency;
-}
+double NowUs() { return SecondsNow() * 1e6; }
 
 // Lets the dialog paint what the last pass changed, outside the measured time.
 void Pump() {

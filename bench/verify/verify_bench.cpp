@@ -16,18 +16,11 @@
 #include "verify/pinned_file.h"
 #include "verify/sha256.h"
 #include "verify/streamed_sha256.h"
+#include "bench_clock.h"
 
 namespace {
 
 constexpr int kRounds = 5;
-
-double Now() {
-  LARGE_INTEGER frequency;
-  LARGE_INTEGER counter;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&counter);
-  return double(counter.QuadPart) / double(frequency.QuadPart);
-}
 
 std::string Narrow(const wchar_t* text) {
   char out[256] = {};
@@ -47,10 +40,10 @@ int wmain(int argc, wchar_t** argv) {
 
   double bestHash = 1e9;
   for (int round = 0; round < kRounds; ++round) {
-    const double start = Now();
+    const double start = SecondsNow();
     PinCheck check = PinCheck::kUnreadable;
     UniqueFile held = OpenPinnedFile(file.c_str(), pin, &check);
-    const double seconds = Now() - start;
+    const double seconds = SecondsNow() - start;
     if (check != PinCheck::kMatches) {
       std::fprintf(stderr, "the file does not match sha256sum's digest\n");
       return 1;
@@ -73,7 +66,7 @@ int wmain(int argc, wchar_t** argv) {
         control.sink = StreamedSha256::Add;
         control.sinkContext = &streamed;
       }
-      const double start = Now();
+      const double start = SecondsNow();
       if (!DownloadFile(url.c_str(), target.c_str(), control)) {
         std::fprintf(stderr, "DownloadFile failed\n");
         return 1;
@@ -88,7 +81,7 @@ int wmain(int argc, wchar_t** argv) {
         OpenPinnedFile(target.c_str(), pin, &check);
         matches = check == PinCheck::kMatches;
       }
-      const double seconds = Now() - start;
+      const double seconds = SecondsNow() - start;
       if (!matches) {
         std::fprintf(stderr, "the download does not match\n");
         return 1;

@@ -2,7 +2,9 @@
 #   make demo    the whole installation against a local update server (see README.md)
 #   make test    installs what is missing, builds both targets, runs every test
 #   make bench   builds and runs the benchmarks (bench/), which print their figures
-.PHONY: all deps build build-win32 build-win64 test demo bench clean
+#   make release CERT=vendor.p12 [KEYS="<key>;<key>"] [TIMESTAMP_URL=...] [ARGS=...]
+#                a signed release in release/ (README.md, "Releasing")
+.PHONY: all deps build build-win32 build-win64 test demo bench release clean
 
 all: build
 
@@ -38,6 +40,11 @@ demo: build-win64
 
 bench: build
 	cmake --build --preset win64 --target bench
+
+# The certificate's password comes from VELTO_SIGN_PASSWORD in the environment.
+release: deps
+	tools/release $(if $(CERT),--certificate '$(CERT)') $(if $(KEYS),--keys '$(KEYS)') \
+	  $(if $(TIMESTAMP_URL),--timestamp-url '$(TIMESTAMP_URL)') $(ARGS)
 
 clean:
 	rm -rf build

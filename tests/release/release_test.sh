@@ -1,0 +1,136 @@
+#!/bin/bash
+# The release steps as a vendor runs them, without a time-stamping server:
+#   release_test.sh <source tree> <shipped program> <scratch folder>
+# A throwaway code-signing authority and certificate are made in the scratch folder; the
+# sources are copied into a clone there (another path, a commit of its own), and that
+# clone's tools/release builds, checks, signs and verifies.
+set -u
+source=$1 shipped=$2 scratch=$3
+clone=$scratch/clone pki=$scratch/pki out=$scratch/out
+failures=0
+
+pass() { echo "ok: $1"; }
+fault() { echo "FAIL: $1"; failures=$((failures + 1)); }
+expect() { # expect <what> <command...>: the command succeeds
+  if "${@:2}" >"$scratch/expect.log" 2>&1; then pass "$1"; else cat "$scratch/expect.log"; fault "$1"; fi
+}
+sha() { sha256sum <"$1" | cut -d' ' -f1; }
+
+mkdir -p "$scratch" || exit 1
+rm -rf "$pki" "$out" && mkdir -p "$pki" || exit 1
+
+# The certificate's password is made here and never printed.
+VELTO_SIGN_PASSWORD=$(openssl rand -hex 16)
+export VELTO_SIGN_PASSWORD
+(
+  set -e
+  cd "$pki"
+  quiet() { "$@" >/dev/null 2>&1; }
+  quiet openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
+    -subj "/CN=Velto Test Signing Authority" \
+    -addext "basicConstraints=critical,CA:true" -addext "keyUsage=critical,keyCertSign,cRLSign"
+  quiet openssl req -new -newkey rsa:2048 -nodes -keyout vendor.key -out vendor.csr \
+    -subj "/CN=Velto Test Vendor"
+  printf '%s\n' "basicConstraints=CA:false" "keyUsage=critical,digitalSignature" \
+    "extendedKeyUsage=codeSigning" >vendor.ext
+  quiet openssl x509 -req -in vendor.csr -CA ca.pem -CAkey ca.key -set_serial "0x$(openssl rand -hex 8)" \
+    -days 2 -extfile vendor.ext -out vendor.pem
+  quiet openssl pkcs12 -export -inkey vendor.key -in vendor.pem -certfile ca.pem -out vendor.p12 \
+    -passout env:VELTO_SIGN_PASSWORD
+  rm -f ca.key vendor.key vendor.csr
+) || { echo "FAIL: the throwaway certificate could not be made"; exit 1; }
+
+# The clone: what the shipped build is made of, committed. Copies keep their times, so
+# its build tree rebuilds only what changed since the last run.
+mkdir -p "$clone" || exit 1
+for item in CMakeLists.txt CMakePresets.json .gitignore cmake src tools; do
+  rm -rf "${clone:?}/$item" && cp -a "$source/$item" "$clone/" || exit 1
+done
+[ -d "$clone/.git" ] || git -C "$clone" init -q || exit 1
+git -C "$clone" add -A && if [ -n "$(git -C "$clone" status --porcelain)" ]; then
+  GIT_AUTHOR_DATE=2026-01-02T03:04:05Z GIT_COMMITTER_DATE=2026-01-02T03:04:05Z \
+    git -C "$clone" -c user.name=release-test -c user.email=release-test@127.0.0.1 \
+    commit -q -m "sources under test" || exit 1
+fi
+
+key1=$(printf '1%.0s' {1..128}) key2=$(printf 'Ab%.0s' {1..64})
+
+# refusals: rows on stdin, what|environment|arguments|what the refusal says. A refused
+# release leaves the output folder as it was (absent, or the earlier release).
+refusals() {
+  local what environment arguments message before
+  while IFS='|' read -r what environment arguments message; do
+    before=$(sha "$out/VeltoSetup.exe" 2>/dev/null)
+    if env $environment "$clone/tools/release" $arguments >"$scratch/refused.log" 2>&1; then
+      fault "$what: released"
+    elif ! grep -q "$message" "$scratch/refused.log"; then
+      cat "$scratch/refused.log"; fault "$what: not refused for its reason"
+    elif [ "$(sha "$out/VeltoSetup.exe" 2>/dev/null)" != "$before" ]; then
+      fault "$what: the output folder changed"
+    else
+      pass "$what: refused"
+    fi
+  done
+}
+signing="--certificate $pki/vendor.p12 --ca-file $pki/ca.pem --out $out"
+
+# Refused before anything is built.
+echo "local change" >>"$clone/.gitignore"
+refusals <<EOF
+uncommitted change||$signing|uncommitted changes
+EOF
+git -C "$clone" checkout -q -- .gitignore
+refusals <<EOF
+no password|-u VELTO_SIGN_PASSWORD|$signing|VELTO_SIGN_PASSWORD is not set
+no certificate||--out $out|no certificate
+a key of 127 digits||$signing --keys ${key1:1}|not a public key
+EOF
+
+# Without keys: the clone's program is linked now, in another folder than the shipped one
+# and later than it, and must be the same bytes.
+rm -f "$clone/build/release/src/app/VeltoSetup.exe"
+if "$clone/tools/release" $signing >"$scratch/release.log" 2>&1; then
+  pass "released without keys"
+else
+  cat "$scratch/release.log"; fault "released without keys"
+fi
+grep -qF "$VELTO_SIGN_PASSWORD" "$scratch/release.log" && fault "the password shows in the release's output"
+expect "SHA256SUMS lists the signed program" sh -c "cd '$out' && sha256sum -c SHA256SUMS"
+expect "COMMIT is the clone's commit" test "$(cat "$out/COMMIT" 2>/dev/null)" = "$(git -C "$clone" rev-parse HEAD)"
+expect "the signature verifies" osslsigncode verify -CAfile "$pki/ca.pem" -in "$out/VeltoSetup.exe"
+built=$(sed -n 's/^unsigned sha256 //p' "$out/BUILD-INFO" 2>/dev/null)
+echo "shipped program      $(sha "$shipped") $shipped"
+echo "clone's, unsigned    ${built:-?} $clone/build/release/src/app/VeltoSetup.exe"
+echo "signed release       $(sha "$out/VeltoSetup.exe" 2>/dev/null)"
+expect "the same commit built in another folder gives the same bytes" test "$built" = "$(sha "$shipped")"
+osslsigncode remove-signature -in "$out/VeltoSetup.exe" -out "$scratch/unsigned.exe" >/dev/null 2>&1
+expect "signing changed only the signature" cmp "$scratch/unsigned.exe" "$shipped"
+cp "$out/VeltoSetup.exe" "$scratch/flipped.exe"
+middle=$(($(stat -c %s "$scratch/flipped.exe") / 2))
+printf "\\x$(printf %02x $((0x$(od -An -tx1 -j$middle -N1 "$scratch/flipped.exe" | tr -d ' ') ^ 1)))" |
+  dd of="$scratch/flipped.exe" bs=1 seek=$middle conv=notrunc status=none
+if osslsigncode verify -CAfile "$pki/ca.pem" -in "$scratch/flipped.exe" >/dev/null 2>&1; then
+  fault "a program with one byte flipped verifies"
+else
+  pass "a program with one byte flipped does not verify"
+fi
+expect "the signed program keeps its PE flags" "$source/tools/check-program" --keys "" "$out/VeltoSetup.exe"
+
+# With keys: the program holds exactly them, read back from the signed release.
+if "$clone/tools/release" $signing --keys "$key1;$key2" >"$scratch/release.log" 2>&1; then
+  pass "released with two keys"
+else
+  cat "$scratch/release.log"; fault "released with two keys"
+fi
+expect "the signed program holds the two keys" "$source/tools/check-program" --keys "$key1 $key2" "$out/VeltoSetup.exe"
+expect "the keyed release verifies" osslsigncode verify -CAfile "$pki/ca.pem" -in "$out/VeltoSetup.exe"
+
+# Refused once built (with the keyed release's build settings, so nothing is rebuilt): keys
+# that do not match what was asked, and a wrong password.
+refusals <<EOF
+one key asked, two built||$signing --keys $key1 -DVELTO_UPDATE_PUBLIC_KEYS=$key1;$key2|refused to sign
+wrong password|VELTO_SIGN_PASSWORD=wrong-$VELTO_SIGN_PASSWORD|$signing --keys $key1;$key2|signing failed
+EOF
+
+[ $failures -eq 0 ] && echo "all release checks passed" || echo "$failures release checks failed"
+exit $((failures > 0))

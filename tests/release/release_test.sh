@@ -115,6 +115,9 @@ else
   pass "a program with one byte flipped does not verify"
 fi
 expect "the signed program keeps its PE flags" "$source/tools/check-program" --keys "" "$out/VeltoSetup.exe"
+if "$source/tools/check-program" --revision 9999 "$out/VeltoSetup.exe" >/dev/null; then
+  fault "the revision of the version resource is not checked"
+fi
 
 # With keys: the program holds exactly them, read back from the signed release.
 if "$clone/tools/release" $signing --keys "$key1;$key2" >"$scratch/release.log" 2>&1; then

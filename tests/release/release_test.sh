@@ -84,6 +84,7 @@ refusals <<EOF
 no password|-u VELTO_SIGN_PASSWORD|$signing|VELTO_SIGN_PASSWORD is not set
 no certificate||--out $out|no certificate
 a key of 127 digits||$signing --keys ${key1:1}|not a public key
+a compiler setting||$signing -DCMAKE_CXX_FLAGS=-O0|not a setting of the project
 EOF
 
 # Without keys: the clone's program is linked now, in another folder than the shipped one

@@ -87,13 +87,21 @@ a key of 127 digits||$signing --keys ${key1:1}|not a public key
 a compiler setting||$signing -DCMAKE_CXX_FLAGS=-O0|not a setting of the project
 EOF
 
-# Without keys: the clone's program is linked now, in another folder than the shipped one
+# With the shipped tree's settings (the presets set none; a developer may have given it keys
+# or base URLs): the clone's program is linked now, in another folder than the shipped one
 # and later than it, and must be the same bytes.
+shipped_keys= settings=()
+while IFS='=' read -r name value; do
+  case ${name%%:*} in
+    VELTO_UPDATE_PUBLIC_KEYS) shipped_keys=$value ;;
+    VELTO_PRODUCTION_BASE_URL | VELTO_TEST_BASE_URL) settings+=("-D${name%%:*}=$value") ;;
+  esac
+done < <(grep '^VELTO_' "$(dirname "$shipped")/../../CMakeCache.txt")
 rm -f "$clone/build/release/src/app/VeltoSetup.exe"
-if "$clone/tools/release" $signing >"$scratch/release.log" 2>&1; then
-  pass "released without keys"
+if "$clone/tools/release" $signing --keys "$shipped_keys" "${settings[@]}" >"$scratch/release.log" 2>&1; then
+  pass "released with the shipped tree's settings"
 else
-  cat "$scratch/release.log"; fault "released without keys"
+  cat "$scratch/release.log"; fault "released with the shipped tree's settings"
 fi
 grep -qF "$VELTO_SIGN_PASSWORD" "$scratch/release.log" && fault "the password shows in the release's output"
 expect "SHA256SUMS lists the signed program" sh -c "cd '$out' && sha256sum -c SHA256SUMS"
@@ -115,7 +123,7 @@ if osslsigncode verify -CAfile "$pki/ca.pem" -in "$scratch/flipped.exe" >/dev/nu
 else
   pass "a program with one byte flipped does not verify"
 fi
-expect "the signed program keeps its PE flags" "$source/tools/check-program" --keys "" "$out/VeltoSetup.exe"
+expect "the signed program keeps its PE flags" "$source/tools/check-program" --keys "$shipped_keys" "$out/VeltoSetup.exe"
 if "$source/tools/check-program" --revision 9999 "$out/VeltoSetup.exe" >/dev/null; then
   fault "the revision of the version resource is not checked"
 fi

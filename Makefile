@@ -32,11 +32,14 @@ test: build
 
 # The setup program under Wine on this display, served by a local update server;
 # HEADLESS=1 (or no display) presses through the installation on a private Xvfb and saves
-# a screenshot of each stage to build/demo/screenshots. ARGS are passed on (ARGS=-U).
-demo: build-win64
+# a screenshot of each stage to build/demo/screenshots. ARGS are passed on (ARGS=-U). It runs
+# the shipped i686 program where this machine can, else the x86_64 build, and says which.
+demo: build
 	tools/demo $(if $(HEADLESS),--headless) -- $(ARGS)
 
+# The shipped build's benchmark programs are built on demand, beside the test build's.
 bench: build
+	cmake --build --preset win32 --target bench_shipped
 	cmake --build --preset win64 --target bench
 
 clean:

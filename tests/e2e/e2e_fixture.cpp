@@ -1,5 +1,6 @@
 #include "e2e_fixture.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "worker/setup_init.h"
@@ -14,6 +15,12 @@ const std::wstring& ProgramUnderTest() {
     const DWORD units = GetEnvironmentVariableW(L"VELTO_SETUP_UNDER_TEST", named, MAX_PATH);
     return units > 0 && units < MAX_PATH ? std::wstring(named) : std::wstring(VT_SETUP_EXE);
   }();
+  static const bool shown = [] {
+    std::printf("program under test: %s (%s build)\n", Narrow(program).c_str(),
+                Narrow(BuildOf(program)).c_str());
+    return true;
+  }();
+  (void)shown;
   return program;
 }
 

@@ -163,7 +163,8 @@ TEST_F(Unattended, QuietOverTlsThroughTheOfficeProxyWithASignedList) {
   }
   EXPECT_TRUE(tunnelled) << "no CONNECT tunnel through the proxy";
   const std::string log = ReadFileBytes(WorkPath(L"VeltoSetup.log"));
-  for (const std::string& line : {"(" + Narrow(BuildOf(program_)) + " build)", std::string("WOW64 yes"),
+  const std::string build = "(" + Narrow(BuildOf(program_)) + " build)";
+  for (const std::string& line : {build, std::string("WOW64 yes"),
                                   std::string("update list signature: verified")}) {
     EXPECT_TRUE(Contains(log, line)) << line << "\n" << log;
   }

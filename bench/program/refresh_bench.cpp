@@ -22,7 +22,6 @@
 
 #include "worker/setup_init.h"
 #include "state/setup_state.h"
-#include "support/test_support.h"
 #include "ui/download_progress.h"
 #include "ui/resource.h"
 #include "ui/setup_dialog.h"
@@ -105,8 +104,8 @@ void Print(const char* label, const Figures& figures) {
 }  // namespace
 
 int wmain() {
-  // A first start: no installer anywhere, nothing downloaded yet.
-  RemoveTree(WorkFolderPath());
+  // A first start: run-bench empties the work folder first (no installer anywhere,
+  // nothing downloaded yet).
   ULONG_PTR gdiplusToken = 0;
   const Gdiplus::GdiplusStartupInput gdiplusInput;
   Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);

@@ -22,6 +22,14 @@ inline constexpr DWORD kEndLimitMs = 5000;
 inline constexpr DWORD kSettleMs = 2500;
 inline constexpr wchar_t kInstallCaption[] = L"Velto インストール";
 
+// The setup program every end-to-end test starts (a copy of it): the program named by
+// VELTO_SETUP_UNDER_TEST (tests/e2e/CMakeLists.txt sets it to the shipped i686 program for
+// the parts that run it), else the test build's own.
+const std::wstring& ProgramUnderTest();
+// The build a program is, read from its PE header as its log names it: "i686" or "x86_64"
+// (empty when the file is no Windows program).
+std::wstring BuildOf(const std::wstring& program);
+
 // The name of the LocalDB package this prefix is offered and its file name.
 std::wstring LocalDbName();
 std::wstring LocalDbPackageFile();
@@ -31,8 +39,10 @@ class SetupProgramTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // A file on the update server (removed again at the end of the test).
-  void Publish(const std::wstring& name, const std::string& bytes);
+  // A file on the update server, or another test server (removed again at the end of the
+  // test).
+  void Publish(const std::wstring& name, const std::string& bytes,
+               TestServer server = TestServer::kUpdate);
   void PublishFile(const std::wstring& name, const std::wstring& source);
   // The server holds a published file's body after the given number of bytes until
   // Release (at most a minute; "hold" in update_server.py).
@@ -55,7 +65,7 @@ class SetupProgramTest : public ::testing::Test {
   LaunchedProcess second_;
 
  private:
-  std::vector<std::wstring> published_;
+  std::vector<std::pair<TestServer, std::wstring>> published_;
 };
 
 // Polls (every 50 ms, at most timeoutMs) until the control's enabled state is enabled.

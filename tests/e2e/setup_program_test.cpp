@@ -1,6 +1,7 @@
 // VeltoSetup.exe run as a user runs it, watched and driven from outside through the
 // dialog driver: what the dialog shows, how it is closed, the single-instance rule.
 #include <string>
+#include <vector>
 
 #include "detect/dotnet.h"
 #include "detect/localdb.h"
@@ -49,6 +50,53 @@ TEST_F(SetupProgramTest, PrerequisiteInstalledBeforeTheStartHasNoStatusLine) {
   HeapString dotNet = DescribeDotNet(394254);
   EXPECT_EQ(ControlText(dialog, IDC_DOTNET_VERSION), dotNet.get());
   EXPECT_FALSE(IsControlEnabled(dialog, IDC_DOTNET_INSTALL));
+}
+
+// The setup program is 32-bit: what it reads in the default view is the 32-bit view of
+// the registry, and only the LocalDB instance's setup version, which the real package
+// writes in the 64-bit view alone, is read there. Each row registers in the views named
+// (the first as the real installers do on 64-bit Windows) and reads the dialog's lines.
+TEST_F(SetupProgramTest, ReadsEachRegistrationInTheViewItsInstallerWrites) {
+  const std::wstring api = folder_ / L"SqlUserInstance.dll";
+  WriteFileBytes(api, "instance API");
+  const std::wstring versions =
+      L"SOFTWARE\\Microsoft\\Microsoft SQL Server Local DB\\Installed Versions\\14.0";
+  const std::wstring setup = L"SOFTWARE\\Microsoft\\Microsoft SQL Server\\MSSQL14E.LOCALDB\\Setup";
+  const struct {
+    std::vector<REGSAM> dotNet, localDb, setupVersion;
+    const wchar_t* dotNetLine;
+    const wchar_t* localDbLine;
+  } rows[] = {
+      {{kView32, kView64}, {kView32, kView64}, {kView64},
+       L".NET Framework 4.6.1がインストール済みです", L"SQL Server 2017 RTM LocalDBがインストール済みです"},
+      {{kView64}, {kView32}, {kView32},
+       L".NET Framework 4.xはインストールされておりません",
+       L"SQL Server 2017 LocalDBがインストール済みです(異常)"},
+      {{kView32}, {kView64}, {kView64},
+       L".NET Framework 4.6.1がインストール済みです", L"SQL Server LocalDBはインストールされておりません"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Utf8(row.localDbLine));
+    UndoStandInInstallations();
+    for (REGSAM view : row.dotNet) {
+      SetRegDword(HKEY_LOCAL_MACHINE, kStandInDotNetKey, L"Release", kStandInDotNetRelease, view);
+    }
+    for (REGSAM view : row.localDb) {
+      SetRegString(HKEY_LOCAL_MACHINE, versions, L"InstanceAPIPath", api, view);
+      SetRegString(HKEY_LOCAL_MACHINE, versions, L"ParentInstance", L"MSSQL14E.LOCALDB", view);
+    }
+    for (REGSAM view : row.setupVersion) {
+      SetRegString(HKEY_LOCAL_MACHINE, setup, L"Version", L"14.0.1000.169", view);
+    }
+    HWND dialog = Start();
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_VERSION, row.dotNetLine, kRefreshLimitMs))
+        << Utf8(ControlText(dialog, IDC_DOTNET_VERSION));
+    EXPECT_TRUE(WaitForControlText(dialog, IDC_LOCALDB_VERSION, row.localDbLine, kRefreshLimitMs))
+        << Utf8(ControlText(dialog, IDC_LOCALDB_VERSION));
+    ClickButton(dialog, IDC_EXIT);
+    EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+  }
 }
 
 TEST_F(SetupProgramTest, InstallersInTheAssetsFolderAreOfferedButNotTheApplication) {

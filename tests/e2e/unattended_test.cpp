@@ -2,7 +2,9 @@
 // application's installer) and /passive (the dialog presses its own buttons), each from
 // a clean prefix against the update server, read by their exit codes as a deployment
 // tool reads them.
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "detect/dotnet.h"
@@ -10,6 +12,8 @@
 #include "detect/registry.h"
 #include "e2e_fixture.h"
 #include "support/installers/test_installers.h"
+#include "support/servers/trusted_authority.h"
+#include "support/test_signing.h"
 #include "ui/resource.h"
 
 namespace {
@@ -101,6 +105,72 @@ TEST_F(Unattended, AFailedPrerequisiteEndsWith1603AndTheLogNamesIt) {
       << "the application's installer is not started";
   const std::string log = ReadFileBytes(logPath);
   EXPECT_TRUE(Contains(log, "exit code 1603 (the .NET Framework: the installer failed")) << log;
+}
+
+// The office PC: a program that holds the publisher's key, its list signed and every
+// installer pinned, all over TLS from the built-in https:// host through the
+// authenticating proxy's CONNECT tunnel, unattended; the deployment tool reads the exit
+// code from Windows (a Linux parent would see only its low 8 bits).
+TEST_F(Unattended, QuietOverTlsThroughTheOfficeProxyWithASignedList) {
+  ASSERT_TRUE(TrustTestAuthority());
+  const TestSigningKey publisher;
+  ASSERT_TRUE(WriteProgramKeys(program_, publisher.PublicKey()));
+  const std::wstring package = LocalDbPackageFile();
+  const std::string packageRemote = Narrow(package.substr(0, package.size() - 4)) + ".upd";
+  const std::string dotNet = ReadFileBytes(StandInDotNetInstaller());
+  const std::string localDb = ReadFileBytes(StandInLocalDbPackage(package));
+  const std::string app = ReadFileBytes(StandInAppInstaller());
+  const std::string data = "application data";
+  const std::string list = std::string(kBom) + "-2,SHA256:ndp461.upd," + Sha256Hex(dotNet) +
+                           "\r\n-2,SHA256:" + packageRemote + "," + Sha256Hex(localDb) +
+                           "\r\n0,120,0,x,20000101_0000,Velto 2026\r\n1,VeltoApp," +
+                           Sha256Hex(app) + "\r\n2,VeltoData," + Sha256Hex(data) + "\r\n";
+  const std::pair<std::string, std::string> files[] = {
+      {"vtupdaterlist.upd", list}, {"vtupdaterlist.sig", publisher.SignatureLine(list) + "\n"},
+      {"ndp461.upd", dotNet},      {packageRemote, localDb},
+      {"VeltoApp.upd", app},       {"VeltoData.upd", data}};
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : files) {
+    Publish(Widen(name), bytes, TestServer::kTls);
+    names.push_back(name);
+  }
+  ProxyIni office;
+  office.proxyType = 3;
+  office.protocolType = 0;
+  office.authType = 1;
+  office.server = L"127.0.0.1";
+  office.port = std::to_wstring(ServerPort(TestServer::kProxy));
+  office.user = ProxyUser();
+  office.password = ProxyPassword();
+  WriteProxyIni(office);
+  ClearRequestLog(TestServer::kTls);
+
+  EXPECT_EQ(RunToTheEnd(L"/quiet"), 0);
+  EXPECT_EQ(ReadRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"VersionCode", 0, true), 120);
+  EXPECT_EQ(RecordedAtLeast(2), (std::vector<std::wstring>{DotNetStart() + L" /q /norestart",
+                                                           ProductStart(L" /quiet")}));
+  std::vector<std::string> fetched;
+  for (const auto& request : AwaitRequests(TestServer::kTls, L"", names.size())) {
+    EXPECT_EQ(request.host, "updates.velto.example") << request.target;
+    fetched.push_back(request.target.substr(request.target.rfind('/') + 1));
+  }
+  std::sort(fetched.begin(), fetched.end());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(fetched, names) << "every file once, over TLS";
+  bool tunnelled = false;
+  for (const auto& request : ReadRequestLog(TestServer::kUpdate)) {
+    tunnelled |= request.method == "CONNECT" && request.target == "updates.velto.example:443";
+  }
+  EXPECT_TRUE(tunnelled) << "no CONNECT tunnel through the proxy";
+  const std::string log = ReadFileBytes(WorkPath(L"VeltoSetup.log"));
+  const std::string build = "(" + Narrow(BuildOf(program_)) + " build)";
+  for (const std::string& line : {build, std::string("WOW64 yes"),
+                                  std::string("update list signature: verified")}) {
+    EXPECT_TRUE(Contains(log, line)) << line << "\n" << log;
+  }
+  for (const std::wstring& secret : {ProxyUser(), ProxyPassword()}) {
+    EXPECT_FALSE(Contains(log, Narrow(secret))) << "a proxy credential is in the log";
+  }
 }
 
 TEST_F(Unattended, PassivePressesThroughWithTheDialogShown) {

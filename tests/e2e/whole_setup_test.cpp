@@ -130,6 +130,13 @@ class WholeSetup : public SetupProgramTest {
     ClickButton(dialog, IDC_LOCALDB_INSTALL);
     EXPECT_TRUE(WaitForControlText(dialog, IDC_LOCALDB_STATUS,
                                    LocalDbName() + L" のインストールが完了しました", kMsiexecLimitMs));
+    // The system's msiexec wrote the instance's setup version in the 64-bit view alone: the
+    // line names the package's release, not a damaged installation.
+    const std::wstring name = LocalDbName();
+    EXPECT_TRUE(WaitForControlText(dialog, IDC_LOCALDB_VERSION,
+                                   name.substr(0, name.rfind(L'(')) + L"がインストール済みです",
+                                   kRefreshLimitMs))
+        << Utf8(ControlText(dialog, IDC_LOCALDB_VERSION));
     EXPECT_TRUE(WaitForEnabled(dialog, IDC_PRODUCT_INSTALL, true, kRefreshLimitMs));
   }
 

@@ -64,3 +64,13 @@ void SetProgramKeys(const std::string& keys) {
   gSetup.updateKeyCount = int32_t(keys.size() / 64);
   gSetup.updateKeysPresent = !keys.empty();
 }
+
+bool WriteProgramKeys(const std::wstring& program, const std::string& keys) {
+  HANDLE update = BeginUpdateResourceW(program.c_str(), FALSE);
+  if (!update) return false;
+  const bool written =
+      UpdateResourceW(update, MAKEINTRESOURCEW(10), L"VELTOKEYS",
+                      MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                      const_cast<char*>(keys.data()), DWORD(keys.size())) != FALSE;
+  return EndUpdateResourceW(update, !written) && written;
+}

@@ -31,3 +31,7 @@ std::string Sha256Hex(const std::string& bytes);
 // Hands the program the given public keys (concatenated, 64 bytes each) as if they came
 // from its resource; the text must outlive their use. Empty: a program without keys.
 void SetProgramKeys(const std::string& keys);
+
+// Gives a setup program file the public keys its update list must be signed with
+// (resource VELTOKEYS, 64 bytes per key), as a vendor does before code-signing it.
+bool WriteProgramKeys(const std::wstring& program, const std::string& keys);

@@ -13,7 +13,7 @@ inline constexpr wchar_t kStandInHoldEvent[] = L"Local\\VeltoStandInHold";
 inline constexpr unsigned kStandInHoldLimitMs = 60000;
 
 // The release the .NET Framework stand-in registers (4.6.1), under HKLM
-// kStandInDotNetKey "Release" in the 32-bit view, where the 32-bit setup program reads.
+// kStandInDotNetKey "Release" in both views, as the real installer does on 64-bit Windows.
 inline constexpr unsigned kStandInDotNetRelease = 394271;
 inline constexpr wchar_t kStandInDotNetKey[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full";
 // Exit code of the variant that fails (the real installer's codes are not consulted).

@@ -25,6 +25,27 @@ function(velto_lane lane)
   endforeach()
 endfunction()
 
+# velto_lane_32_bit(<lane> <test>...): a lane whose tests start the shipped 32-bit program.
+# It runs only where the kernel runs 32-bit x86 code (tools/runs-32-bit) and Debian's
+# 32-bit Wine is installed; elsewhere each of its steps is skipped with the reason, which
+# CTest's summary shows (never a pass).
+function(velto_lane_32_bit lane)
+  velto_lane(${lane} ${ARGN})
+  set_property(GLOBAL PROPERTY velto_lane_32_bit_${lane} TRUE)
+  velto_lane_may_skip(${lane}.start ${lane})
+  velto_lane_may_skip(${lane}.stop ${lane})
+endfunction()
+
+# A step of a 32-bit lane tells the lane script so, and its skip code counts as a skip.
+function(velto_lane_may_skip test lane)
+  get_property(needs_32_bit GLOBAL PROPERTY velto_lane_32_bit_${lane})
+  if(needs_32_bit)
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT VELTO_LANE_32_BIT=1)
+    set_tests_properties(${test} PROPERTIES SKIP_RETURN_CODE 77
+                         SKIP_REGULAR_EXPRESSION "lane skipped: ")
+  endif()
+endfunction()
+
 # The lane of a test, and its folder; a test in no lane is an error at configure time.
 function(velto_lane_of test lane_variable dir_variable)
   get_property(lane GLOBAL PROPERTY velto_lane_of_${test})
@@ -57,4 +78,5 @@ function(velto_wine_test name)
   if(T_TIMEOUT)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
   endif()
+  velto_lane_may_skip(${name} ${lane})
 endfunction()

@@ -49,7 +49,6 @@ HeapString DuplicateString(const wchar_t* text) {
   return copy;
 }
 
-void FreeString(HeapString& holder) { holder.reset(); }
 
 HeapString ConcatString(const wchar_t* first, const wchar_t* second) {
   return Join(first, second, false);

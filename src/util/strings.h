@@ -19,9 +19,6 @@ void CopyString(wchar_t* destination, const wchar_t* source, int32_t capacity);
 // heap is exhausted.
 HeapString DuplicateString(const wchar_t* text);
 
-// Releases the string (if any) and leaves the holder null.
-void FreeString(HeapString& holder);
-
 // first followed directly by second; null when either is null.
 HeapString ConcatString(const wchar_t* first, const wchar_t* second);
 

@@ -6,6 +6,7 @@
 #include "detect/localdb.h"
 #include "detect/product.h"
 #include "support/installers/test_installers.h"
+#include "support/servers/proxy_ini.h"
 #include "support/test_support.h"
 #include "util/strings.h"
 
@@ -80,7 +81,19 @@ TEST_F(InitSetupStateTest, JudgesEachStepAndEmptiesThePieceTable) {
   gSetup.slots[kDotNet].installFailed = true;
   gSetup.slots[kProduct].downloadFailed.store(true);
 
-  EXPECT_TRUE(InitSetupState());
+  // The worker it starts asks for the update list: through a proxy on a closed loopback
+  // port, so the question never leaves this machine.
+  ProxyIni closedRoute;
+  closedRoute.proxyType = 3;
+  closedRoute.server = L"127.0.0.1";
+  closedRoute.port = L"9";
+  WriteProxyIni(closedRoute);
+  gSetup.stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  InitSetupState();
+  ASSERT_TRUE(gSetup.workerThread) << "the worker thread did not start";
+  SetEvent(gSetup.stopEvent.get());
+  EXPECT_EQ(WaitForSingleObject(gSetup.workerThread.get(), 20000), WAIT_OBJECT_0);
+  RemoveProxyIni();
 
   EXPECT_TRUE(gSetup.slots[kDotNet].installedAtStart.load());
   EXPECT_FALSE(gSetup.slots[kDotNet].installFailed);

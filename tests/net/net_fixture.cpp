@@ -1,31 +1,5 @@
 #include "net/net_fixture.h"
 
-#include <bcrypt.h>
-
-
-
-std::string Sha256Hex(const std::string& bytes) {
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  unsigned char digest[32] = {};
-  if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
-    return "<no sha256>";
-  }
-  BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
-  BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
-                 ULONG(bytes.size()), 0);
-  BCryptFinishHash(hash, digest, sizeof(digest), 0);
-  BCryptDestroyHash(hash);
-  BCryptCloseAlgorithmProvider(algorithm, 0);
-  static const char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned char byte : digest) {
-    text += kHex[byte >> 4];
-    text += kHex[byte & 0xF];
-  }
-  return text;
-}
-
 void MakeSparseFile(const std::wstring& path, long long size) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -1,4 +1,4 @@
-// Shared pieces of the download tests: SHA-256, sparse files, and a test
+// Shared pieces of the download tests: sparse files, and a test
 // base that publishes files on a test server and cleans up after itself.
 #pragma once
 
@@ -9,9 +9,9 @@
 
 #include "support/servers/proxy_ini.h"
 #include "support/servers/test_servers.h"
+#include "support/test_signing.h"
 #include "support/test_support.h"
 
-std::string Sha256Hex(const std::string& bytes);
 // Creates (or extends) a file to size bytes without writing them (a sparse file).
 void MakeSparseFile(const std::wstring& path, long long size);
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "support/installers/test_installers.h"
 #include "support/test_support.h"
 #include "util/paths.h"
 #include "util/process.h"
@@ -55,12 +56,41 @@ TEST(Paths, WorkPathReturnsThePathEvenWhenTheFolderCannotBeCreated) {
 
 TEST(Paths, RunCommandLineStartsTheProgramWithoutWaiting) {
   TempFolder temp;
-  const std::wstring marker = temp / L"started";
-  std::wstring command = L"\"cmd.exe\" /c mkdir \"" + marker + L"\"";
-  HeapString writable = DuplicateString(command.c_str());
-  ASSERT_TRUE(RunCommandLine(writable.get()));
-  for (int i = 0; i < 100 && !PathExists(marker); ++i) Sleep(50);
-  EXPECT_TRUE(IsDirectory(marker));
+  const std::wstring record = temp / L"record.txt";
+  SetEnvironmentVariableW(kStandInRecordVariable, record.c_str());
+  {
+    // The stand-in records its start and then waits for the hold: a start that waited
+    // for the program would not come back while the hold lasts.
+    StandInHold hold;
+    struct Start {
+      HeapString commandLine;
+      bool started = false;
+    } start{DuplicateString((L"\"" + StandInAppInstaller() + L"\" /x").c_str())};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+          auto* s = static_cast<Start*>(parameter);
+          s->started = RunCommandLine(s->commandLine.get());
+          return 0;
+        },
+        &start, 0, nullptr);
+    ASSERT_TRUE(thread);
+    EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0) << "the start waited";
+    CloseHandle(thread);
+    EXPECT_TRUE(start.started);
+    for (int i = 0; i < 200 && RecordedCommandLines(record).empty(); ++i) Sleep(50);
+    EXPECT_EQ(RecordedCommandLines(record).size(), 1u);
+  }
+  SetEnvironmentVariableW(kStandInRecordVariable, nullptr);
+  // Released, the stand-in registers the application; undo it only once it has.
+  DWORD installed = 0, size = sizeof(installed);
+  for (int i = 0; i < 200 && RegGetValueW(HKEY_CURRENT_USER, kStandInProductKey, L"Installed",
+                                          RRF_RT_REG_DWORD, nullptr, &installed,
+                                          &size) != ERROR_SUCCESS;
+       ++i) {
+    Sleep(50);
+  }
+  UndoStandInInstallations();
 
   HeapString missing = DuplicateString((L"\"" + (temp / L"missing.exe") + L"\" /x").c_str());
   EXPECT_FALSE(RunCommandLine(missing.get()));

@@ -88,6 +88,7 @@ no password|-u VELTO_SIGN_PASSWORD|$signing|VELTO_SIGN_PASSWORD is not set
 no certificate||--out $out|no certificate
 a key of 127 digits||$signing --keys ${key1:1}|not a public key
 a compiler setting||$signing -DCMAKE_CXX_FLAGS=-O0|not a setting of the project
+an output folder that is not a release||$signing --out $clone|holds more than a release
 EOF
 
 # With the shipped tree's settings (the presets set none; a developer may have given it keys

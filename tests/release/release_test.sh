@@ -28,20 +28,18 @@ export VELTO_SIGN_PASSWORD
 (
   set -e
   cd "$pki"
-  quiet() { "$@" >/dev/null 2>&1; }
-  quiet openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
-    -subj "/CN=Velto Test Signing Authority" \
-    -addext "basicConstraints=critical,CA:true" -addext "keyUsage=critical,keyCertSign,cRLSign"
-  quiet openssl req -new -newkey rsa:2048 -nodes -keyout vendor.key -out vendor.csr \
-    -subj "/CN=Velto Test Vendor"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
+    -subj "/CN=Velto Test Signing Authority" -addext "basicConstraints=critical,CA:true" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign"
+  openssl req -new -newkey rsa:2048 -nodes -keyout vendor.key -out vendor.csr -subj "/CN=Velto Test Vendor"
   printf '%s\n' "basicConstraints=CA:false" "keyUsage=critical,digitalSignature" \
     "extendedKeyUsage=codeSigning" >vendor.ext
-  quiet openssl x509 -req -in vendor.csr -CA ca.pem -CAkey ca.key -set_serial "0x$(openssl rand -hex 8)" \
-    -days 2 -extfile vendor.ext -out vendor.pem
-  quiet openssl pkcs12 -export -inkey vendor.key -in vendor.pem -certfile ca.pem -out vendor.p12 \
+  openssl x509 -req -in vendor.csr -CA ca.pem -CAkey ca.key -set_serial "0x$(openssl rand -hex 8)" -days 2 \
+    -extfile vendor.ext -out vendor.pem
+  openssl pkcs12 -export -inkey vendor.key -in vendor.pem -certfile ca.pem -out vendor.p12 \
     -passout env:VELTO_SIGN_PASSWORD
   rm -f ca.key vendor.key vendor.csr
-) || { echo "FAIL: the throwaway certificate could not be made"; exit 1; }
+) >/dev/null 2>&1 || { echo "FAIL: the throwaway certificate could not be made"; exit 1; }
 
 # The clone: what the shipped build is made of, committed. Copies keep their times, so
 # its build tree rebuilds only what changed since the last run.
@@ -88,6 +86,7 @@ no password|-u VELTO_SIGN_PASSWORD|$signing|VELTO_SIGN_PASSWORD is not set
 no certificate||--out $out|no certificate
 a key of 127 digits||$signing --keys ${key1:1}|not a public key
 a compiler setting||$signing -DCMAKE_CXX_FLAGS=-O0|not a setting of the project
+an output folder that is not a release||$signing --out $clone|holds more than a release
 EOF
 
 # With the shipped tree's settings (the presets set none; a developer may have given it keys
@@ -105,7 +104,8 @@ expect "released with the shipped tree's settings" \
   "$clone/tools/release" $signing --keys "$shipped_keys" "${settings[@]}"
 refute "the password stays out of the release's output" grep -qF "$VELTO_SIGN_PASSWORD" "$scratch/expect.log"
 expect "SHA256SUMS lists the signed program" sh -c "cd '$out' && sha256sum -c SHA256SUMS"
-expect "COMMIT is the clone's commit" test "$(cat "$out/COMMIT" 2>/dev/null)" = "$(git -C "$clone" rev-parse HEAD)"
+expect "COMMIT is the clone's commit" \
+  test "$(cat "$out/COMMIT" 2>/dev/null)" = "$(git -C "$clone" rev-parse HEAD)"
 expect "the signature verifies" osslsigncode verify -CAfile "$pki/ca.pem" -in "$out/VeltoSetup.exe"
 built=$(sed -n 's/^unsigned sha256 //p' "$out/BUILD-INFO" 2>/dev/null)
 echo "shipped program      $(sha "$shipped") $shipped"
@@ -118,12 +118,13 @@ python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[len(b) 
 open(sys.argv[2], "wb").write(b)' "$out/VeltoSetup.exe" "$scratch/flipped.exe"
 refute "a program with one byte flipped does not verify" \
   osslsigncode verify -CAfile "$pki/ca.pem" -in "$scratch/flipped.exe"
-expect "the signed program keeps its PE flags" "$source/tools/check-program" --keys "$shipped_keys" "$out/VeltoSetup.exe"
-refute "the version resource's revision is read" "$source/tools/check-program" --revision 9999 "$out/VeltoSetup.exe"
+check=$source/tools/check-program
+expect "the signed program keeps its PE flags" "$check" --keys "$shipped_keys" "$out/VeltoSetup.exe"
+refute "the version resource's revision is read" "$check" --revision 9999 "$out/VeltoSetup.exe"
 
 # With keys: the program holds exactly them, read back from the signed release.
 expect "released with two keys" "$clone/tools/release" $signing --keys "$key1;$key2"
-expect "the signed program holds the two keys" "$source/tools/check-program" --keys "$key1 $key2" "$out/VeltoSetup.exe"
+expect "the signed program holds the two keys" "$check" --keys "$key1 $key2" "$out/VeltoSetup.exe"
 expect "the keyed release verifies" osslsigncode verify -CAfile "$pki/ca.pem" -in "$out/VeltoSetup.exe"
 
 # Refused once built (with the keyed release's build settings, so nothing is rebuilt): keys

@@ -4,17 +4,24 @@
 
 #include <objbase.h>
 #include <gdiplus.h>
+#include <shlwapi.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "worker/setup_init.h"
+#include "detect/registry.h"
+#include "dialog_driver.h"
 #include "detect/localdb.h"
 #include "support/installers/test_installers.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
+#include "ui/dialog_rules.h"
+#include "ui/dialog_scale.h"
+#include "ui/download_progress.h"
 #include "ui/product_launch.h"
+#include "ui/progress_text.h"
 #include "ui/resource.h"
 #include "util/strings.h"
 
@@ -39,9 +46,11 @@ std::wstring Caption(HWND dialog) {
 
 bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 
-HICON Mark(HWND dialog, int id) {
-  return reinterpret_cast<HICON>(SendDlgItemMessageW(dialog, id, STM_GETICON, 0, 0));
-}
+// A step's mark, by the name a screen reader reads for it.
+std::wstring Mark(HWND dialog, int id) { return Text(dialog, id); }
+constexpr wchar_t kDone[] = L"完了";
+constexpr wchar_t kCurrent[] = L"現在の手順";
+constexpr wchar_t kPending[] = L"未着手";
 
 std::wstring LocalDbName() {
   HeapString name = LocalDbPackageName(LocalDbPackageKind());
@@ -122,10 +131,11 @@ TEST_F(SetupDialogTest, FirstDisplayBeforeTheUpdateInformationIsPrepared) {
   for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     ids.push_back(short(GetDlgCtrlID(child)));
   }
-  EXPECT_EQ(ids, (std::vector<int>{1003, 1005, 1002, 1004, -1, 1007, 1009, 1008, -1, 1006, 1010,
-                                   1011, 1013, 1012, 1015, 1014, 1016,
-                                   // The progress bars and texts, hidden until a download.
-                                   1031, 1032, 1033, 1034, 1035, 1036}));
+  // Per step its mark, heading, button, version, status, and the progress bar and text
+  // (hidden until a download), so that a screen reader reads the steps in order.
+  EXPECT_EQ(ids, (std::vector<int>{1016, 1004, -1, 1005, 1003, 1006, 1031, 1032,
+                                   1008, -1, 1009, 1007, 1010, 1033, 1034,
+                                   1012, 1015, 1013, 1011, 1014, 1035, 1036, 1002}));
   for (int id = IDC_DOTNET_PROGRESS; id <= IDC_PRODUCT_PROGRESS_TEXT; ++id) {
     EXPECT_EQ(GetWindowLongW(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE, 0) << id;
   }
@@ -147,20 +157,14 @@ TEST_F(SetupDialogTest, FirstDisplayBeforeTheUpdateInformationIsPrepared) {
   EXPECT_EQ(Text(dialog, IDC_PRODUCT_VERSION), L"インストールされておりません");
   // The lowest step with a missing installer is asked for first.
   EXPECT_EQ(gSetup.requestedDownload.load(), kDotNet);
-  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), gSetup.iconCurrent);
-  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), gSetup.iconPending);
-  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), gSetup.iconPending);
-  EXPECT_NE(gSetup.iconCurrent, gSetup.iconPending);
+  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), kCurrent);
+  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), kPending);
+  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), kPending);
   for (int id : {IDC_DOTNET_INSTALL, IDC_LOCALDB_INSTALL, IDC_PRODUCT_INSTALL}) {
     EXPECT_FALSE(Enabled(dialog, id)) << id;
   }
-  HBITMAP banner =
-      reinterpret_cast<HBITMAP>(SendDlgItemMessageW(dialog, IDC_BANNER, STM_GETIMAGE, IMAGE_BITMAP, 0));
-  BITMAP size = {};
-  ASSERT_NE(banner, nullptr);
-  ASSERT_TRUE(GetObjectW(banner, sizeof(size), &size));
-  EXPECT_EQ(size.bmWidth, 570);
-  EXPECT_EQ(size.bmHeight, 97);
+  // The banner is drawn for its place at the dialog's scale (the scale table checks it).
+  EXPECT_NE(SendDlgItemMessageW(dialog, IDC_BANNER, STM_GETIMAGE, IMAGE_BITMAP, 0), 0);
 }
 
 TEST_F(SetupDialogTest, TitlesFollowUpdateModeAndTheShortNameOnOffer) {
@@ -218,8 +222,8 @@ TEST_F(SetupDialogTest, RunningPrerequisiteInstallerDisablesEveryButtonUntilItHa
     RefreshDialog(dialog);
   }
   EXPECT_EQ(Text(dialog, IDC_DOTNET_STATUS), L".NET Framework 4.6.1 のインストールが完了しました");
-  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), gSetup.iconDone);
-  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), gSetup.iconCurrent);
+  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), kDone);
+  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), kCurrent);
   EXPECT_FALSE(Enabled(dialog, IDC_DOTNET_INSTALL));
   EXPECT_TRUE(Enabled(dialog, IDC_LOCALDB_INSTALL));
 }
@@ -230,9 +234,9 @@ TEST_F(SetupDialogTest, ApplicationButtonNeedsBothPrerequisitesAsTheRegistryTell
   PutFile(PiecePath(false), "piece");
   HWND dialog = Open();
   EXPECT_EQ(Text(dialog, IDC_PRODUCT_STATUS), L"Velto インストーラーが利用可能です");
-  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), gSetup.iconDone);
-  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), gSetup.iconDone);
-  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), gSetup.iconCurrent);
+  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), kDone);
+  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), kDone);
+  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), kCurrent);
   EXPECT_TRUE(Enabled(dialog, IDC_PRODUCT_INSTALL));
 
   // LocalDB removed meanwhile, its package at hand: offered again, the application not.
@@ -241,8 +245,8 @@ TEST_F(SetupDialogTest, ApplicationButtonNeedsBothPrerequisitesAsTheRegistryTell
   RefreshDialog(dialog);
   EXPECT_TRUE(Enabled(dialog, IDC_LOCALDB_INSTALL));
   EXPECT_FALSE(Enabled(dialog, IDC_PRODUCT_INSTALL));
-  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), gSetup.iconCurrent);
-  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), gSetup.iconPending);
+  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), kCurrent);
+  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), kPending);
 }
 
 TEST_F(SetupDialogTest, ApplicationInstallerThatCannotStartLeavesTheDialogShowingTheFailure) {
@@ -354,6 +358,208 @@ TEST_F(SetupDialogTest, SelfUpdateHandOverGivesUpTheInstanceMutex) {
   // The new setup program would now create the mutex afresh, not find it taken.
   UniqueHandle again(CreateMutexW(nullptr, TRUE, kName));
   EXPECT_NE(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+}
+
+// --- The dialog at 100, 125, 150 and 200 % -----------------------------------------
+// The DPI of a process is the prefix's LogPixels when it starts: the scale table runs
+// the test below in a process of its own per scale, which is told the DPI to expect.
+
+constexpr wchar_t kExpectedDpiVariable[] = L"VELTO_TEST_DPI";
+constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
+
+struct Scale {
+  UINT dpi;
+  int markPixels;        // the step marks
+  int smallIconPixels;   // the window's icon in its caption
+};
+constexpr Scale kScales[] = {{96, 32, 16}, {120, 40, 20}, {144, 48, 24}, {192, 64, 32}};
+
+enum class Shown { kFirstDisplay, kDownloading, kAllInstalled, kFailed };
+struct ShownState {
+  Shown state;
+  const char* name;
+  const wchar_t* marks[kComponentCount];
+  bool progress;
+};
+constexpr ShownState kShownStates[] = {
+    {Shown::kFirstDisplay, "first display", {kCurrent, kPending, kPending}, false},
+    {Shown::kDownloading, "downloading", {kCurrent, kPending, kPending}, true},
+    {Shown::kAllInstalled, "all installed", {kDone, kDone, kDone}, false},
+    {Shown::kFailed, "failed", {kCurrent, kPending, kPending}, false},
+};
+
+int IconPixels(HICON icon) {
+  ICONINFO info = {};
+  BITMAP image = {};
+  if (!icon || !GetIconInfo(icon, &info)) return 0;
+  GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(image), &image);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return image.bmWidth;
+}
+
+int Width(const RECT& rect) { return rect.right - rect.left; }
+int Height(const RECT& rect) { return rect.bottom - rect.top; }
+
+void ExpectTextFits(HWND control, const std::wstring& text, const std::string& where) {
+  RECT box = {};
+  GetClientRect(control, &box);
+  const SIZE extent = TextExtent(control, text);
+  EXPECT_LE(extent.cx, Width(box)) << where << ": " << Utf8(text);
+  EXPECT_LE(extent.cy, Height(box)) << where << ": " << Utf8(text);
+}
+
+// Every visible control within the dialog and clear of every other, every static text
+// within its control, the banner's bitmap exactly its control's size, and the marks and
+// the caption's icon at the scale's size.
+void ExpectWhole(HWND dialog, const Scale& scale, const std::string& where) {
+  RECT client = {};
+  GetClientRect(dialog, &client);
+  const std::vector<ControlPlace> places = ReadPlaces(dialog);
+  for (size_t i = 0; i < places.size(); ++i) {
+    const ControlPlace& place = places[i];
+    const std::string what = where + ", control " + std::to_string(place.id);
+    RECT inside = {};
+    EXPECT_TRUE(IntersectRect(&inside, &place.rect, &client) && EqualRect(&inside, &place.rect))
+        << what;
+    EXPECT_LE(place.textExtent.cx, Width(place.rect)) << what;
+    EXPECT_LE(place.textExtent.cy, Height(place.rect)) << what;
+    for (size_t j = i + 1; j < places.size(); ++j) {
+      RECT overlap = {};
+      EXPECT_FALSE(IntersectRect(&overlap, &place.rect, &places[j].rect))
+          << what << " overlaps " << places[j].id;
+    }
+  }
+  RECT banner = {};
+  GetClientRect(GetDlgItem(dialog, IDC_BANNER), &banner);
+  BITMAP image = {};
+  ASSERT_TRUE(GetObjectW(reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(
+                             dialog, IDC_BANNER, STM_GETIMAGE, IMAGE_BITMAP, 0)),
+                         sizeof(image), &image))
+      << where;
+  EXPECT_EQ(image.bmWidth, Width(banner)) << where;
+  EXPECT_EQ(image.bmHeight, Height(banner)) << where;
+  EXPECT_GT(Height(banner), MulDiv(90, int(scale.dpi), 96)) << where;
+  for (HICON mark : {gSetup.iconDone, gSetup.iconCurrent, gSetup.iconPending}) {
+    EXPECT_EQ(IconPixels(mark), scale.markPixels) << where;
+  }
+  RECT markPlace = {};
+  GetClientRect(GetDlgItem(dialog, IDC_DOTNET_ICON), &markPlace);
+  EXPECT_LE(scale.markPixels, std::min(Width(markPlace), Height(markPlace))) << where;
+  EXPECT_EQ(IconPixels(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0))),
+            scale.smallIconPixels)
+      << where;
+}
+
+TEST_F(SetupDialogTest, WholeAndSharpInEveryStateAtThisScale) {
+  wchar_t expected[16] = {};
+  const UINT dpi = GetEnvironmentVariableW(kExpectedDpiVariable, expected, 16)
+                       ? UINT(_wtoi(expected))
+                       : kBaseDpi;
+  const Scale* scale = nullptr;
+  for (const Scale& row : kScales) {
+    if (row.dpi == dpi) scale = &row;
+  }
+  ASSERT_NE(scale, nullptr) << dpi;
+  gSetup.productDisplayName.store(L"Velto 3.2");
+  for (const ShownState& shown : kShownStates) {
+    const std::string where = std::to_string(dpi) + " DPI, " + shown.name;
+    Clean();
+    gSetup.productDisplayName.store(L"Velto 3.2");
+    offerApplication_ = shown.state != Shown::kFirstDisplay;
+    HWND dialog = Open();
+    ASSERT_EQ(WindowDpi(dialog), dpi) << where;
+    // Shown: a hidden dialog's controls do not count as visible.
+    ShowWindow(dialog, SW_SHOWNA);
+    if (shown.state == Shown::kDownloading) {
+      TransferProgress& progress = gSetup.slots[kDotNet].progress;
+      progress.total.store(72 * 1024 * 1024);
+      progress.startTick.store(GetTickCount() - 5000);
+      progress.received.store(30 * 1024 * 1024);
+      progress.active.store(true);
+      RefreshDownloadProgress(dialog);
+      Sleep(300);
+      progress.received.store(31 * 1024 * 1024);
+      RefreshDownloadProgress(dialog);
+    } else if (shown.state == Shown::kAllInstalled) {
+      SatisfyPrerequisites();
+      SetRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"Installed", 1, kView64);
+      SetRegString(HKEY_CURRENT_USER, kProductRegistryKey, L"Version", L"3.2.0", kView64);
+      SetRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"VersionCode", 7, kView64);
+      gSetup.productVersionCode.store(7);
+    } else if (shown.state == Shown::kFailed) {
+      for (ComponentSlot& slot : gSetup.slots) slot.downloadFailed.store(true);
+    }
+    RefreshDialog(dialog);
+    for (int i = 0; i < kComponentCount; ++i) {
+      const int id = IDC_DOTNET_ICON + 4 * i;
+      EXPECT_EQ(Mark(dialog, id), shown.marks[i]) << where << ", step " << i + 1;
+    }
+    EXPECT_EQ(IsWindowVisible(GetDlgItem(dialog, IDC_DOTNET_PROGRESS_TEXT)) != FALSE,
+              shown.progress)
+        << where;
+    ExpectWhole(dialog, *scale, where);
+
+    // What the controls may show in other moments: each step's every status text, and
+    // the longest progress texts.
+    const std::wstring names[] = {L".NET Framework 4.6.1", LocalDbName(), L"Velto 3.2"};
+    const int statusIds[] = {IDC_DOTNET_STATUS, IDC_LOCALDB_STATUS, IDC_PRODUCT_STATUS};
+    for (int step = 0; step < kComponentCount; ++step) {
+      for (ComponentStatus status = 1; status <= 7; ++status) {
+        wchar_t text[kStatusTextUnits] = {};
+        wnsprintfW(text, kStatusTextUnits, StatusFormat(status), names[step].c_str());
+        ExpectTextFits(GetDlgItem(dialog, statusIds[step]), text, where);
+      }
+      for (ComponentStatus phase = kPhaseHandedOver; phase <= kPhaseFailed; ++phase) {
+        ExpectTextFits(GetDlgItem(dialog, IDC_PRODUCT_STATUS), StatusFormat(phase), where);
+      }
+    }
+    const uint32_t kLongest[][3] = {{0xFFFFFFFEu, 0xFFFFFFFFu, 0x3FFFFFFFu},
+                                    {0x3FEFFFFFu, 0x3FFFFFFFu, 1023u * 1024},
+                                    {0x1FFFFFFFu, 0x3FFFFFFFu, 1023u}};
+    for (const auto& row : kLongest) {
+      wchar_t text[kProgressTextUnits] = {};
+      FormatProgressText(row[0], row[1], row[2], true, text);
+      for (int id : {IDC_DOTNET_PROGRESS_TEXT, IDC_LOCALDB_PROGRESS_TEXT, IDC_PRODUCT_PROGRESS_TEXT}) {
+        ExpectTextFits(GetDlgItem(dialog, id), text, where);
+      }
+    }
+    DestroyWindow(dialog);
+    dialog_ = nullptr;
+  }
+}
+
+// Each scale in a process of its own, started with the prefix's LogPixels at that DPI;
+// the prefix's value is put back afterwards, for the other tests of the lane.
+TEST(DialogScales, WholeAndSharpInEveryStateAtEveryScale) {
+  wchar_t program[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, program, MAX_PATH);
+  HKEY desktop = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &desktop, nullptr),
+            ERROR_SUCCESS);
+  DWORD before = 0;
+  DWORD size = sizeof(before);
+  const bool hadValue = RegQueryValueExW(desktop, L"LogPixels", nullptr, nullptr,
+                                         reinterpret_cast<BYTE*>(&before), &size) == ERROR_SUCCESS;
+  for (const Scale& scale : kScales) {
+    RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&scale.dpi),
+                   sizeof(DWORD));
+    SetEnvironmentVariableW(kExpectedDpiVariable, std::to_wstring(scale.dpi).c_str());
+    EXPECT_EQ(RunAndWait(L"\"" + std::wstring(program) +
+                             L"\" --gtest_filter=SetupDialogTest.WholeAndSharpInEveryStateAtThisScale",
+                         60000),
+              0)
+        << scale.dpi << " DPI";
+  }
+  SetEnvironmentVariableW(kExpectedDpiVariable, nullptr);
+  if (hadValue) {
+    RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&before),
+                   sizeof(before));
+  } else {
+    RegDeleteValueW(desktop, L"LogPixels");
+  }
+  RegCloseKey(desktop);
 }
 
 }  // namespace

@@ -25,6 +25,10 @@
 #include "ui/resource.h"
 #include "util/strings.h"
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
 namespace {
 
 constexpr wchar_t kLocalDbVersionsKey[] =
@@ -527,6 +531,26 @@ TEST_F(SetupDialogTest, WholeAndSharpInEveryStateAtThisScale) {
     DestroyWindow(dialog);
     dialog_ = nullptr;
   }
+
+  // Moved to a monitor with another scale: laid out again for it, font and all.
+  const Scale& other = dpi == kScales[3].dpi ? kScales[0] : kScales[3];
+  Clean();
+  HWND dialog = Open();
+  ShowWindow(dialog, SW_SHOWNA);
+  RECT suggested = {};
+  GetWindowRect(dialog, &suggested);
+  SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(other.dpi, other.dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+  const std::string where = "moved from " + std::to_string(dpi) + " to " + std::to_string(other.dpi);
+  ExpectWhole(dialog, other, where);
+  LOGFONTW font = {};
+  GetObjectW(reinterpret_cast<HFONT>(SendDlgItemMessageW(dialog, IDC_DOTNET_STATUS, WM_GETFONT, 0, 0)),
+             sizeof(font), &font);
+  EXPECT_EQ(font.lfHeight, -MulDiv(11, int(other.dpi), 72)) << where;
+  RECT moved = {};
+  GetWindowRect(dialog, &moved);
+  EXPECT_EQ(moved.left, suggested.left) << where;
+  EXPECT_EQ(moved.top, suggested.top) << where;
 }
 
 // Each scale in a process of its own, started with the prefix's LogPixels at that DPI;

@@ -17,33 +17,16 @@ struct Canvas {
   REAL At(REAL designPixels) const { return designPixels * scale; }
 };
 
-// A band from deep blue on the left to teal on the right, lit faintly towards the right.
+// A band from deep blue on the left to teal on the right.
 void DrawBand(const Canvas& canvas, int width, int height) {
   const GpPoint left = {0, 0};
   const GpPoint right = {width, 0};
   GpLineGradient* band = nullptr;
-  if (GdipCreateLineBrushI(&left, &right, 0xFF0E3060, 0xFF1696B8, WrapModeTileFlipX, &band) == Ok) {
-    GdipFillRectangleI(canvas.graphics, band, 0, 0, width, height);
-    GdipDeleteBrush(band);
+  if (GdipCreateLineBrushI(&left, &right, 0xFF0E3060, 0xFF1696B8, WrapModeTileFlipX, &band) != Ok) {
+    return;
   }
-  GpPath* disc = nullptr;
-  if (GdipCreatePath(FillModeAlternate, &disc) != Ok) return;
-  const REAL radius = 0.55f * REAL(width);
-  GdipAddPathEllipse(disc, 0.86f * REAL(width) - radius, 0.15f * REAL(width) - radius,
-                     2 * radius, 2 * radius);
-  GpPathGradient* glow = nullptr;
-  if (GdipCreatePathGradientFromPath(disc, &glow) == Ok) {
-    const ARGB clear = 0x00FFFFFF;
-    INT count = 1;
-    GdipSetPathGradientCenterColor(glow, 0x1AFFFFFF);
-    GdipSetPathGradientSurroundColorsWithCount(glow, &clear, &count);
-    // Full light to within a soft edge of the rim.
-    const REAL inner = 1 - canvas.At(40) / radius;
-    GdipSetPathGradientFocusScales(glow, inner, inner);
-    GdipFillPath(canvas.graphics, glow, disc);
-    GdipDeleteBrush(glow);
-  }
-  GdipDeletePath(disc);
+  GdipFillRectangleI(canvas.graphics, band, 0, 0, width, height);
+  GdipDeleteBrush(band);
 }
 
 // The mark: a rounded blue tile with a white V.
@@ -72,15 +55,24 @@ void DrawMark(const Canvas& canvas) {
   }
   GdipDeletePath(tile);
 
+  const REAL stroke = size * 0.15f;
   GpPen* pen = nullptr;
-  if (GdipCreatePen1(0xFFFFFFFF, size * 0.15f, UnitPixel, &pen) != Ok) return;
-  GdipSetPenLineCap197819(pen, LineCapRound, LineCapRound, DashCapRound);
+  if (GdipCreatePen1(0xFFFFFFFF, stroke, UnitPixel, &pen) != Ok) return;
   GdipSetPenLineJoin(pen, LineJoinRound);
   const GpPointF v[] = {{x + size * 0.25f, y + size * 0.28f},
                         {x + size * 0.47f, y + size * 0.74f},
                         {x + size * 0.76f, y + size * 0.24f}};
   GdipDrawLines(canvas.graphics, pen, v, 3);
   GdipDeletePen(pen);
+  // Round ends as discs over the line's ends: a round line cap is drawn as a shape of its
+  // own, whose seam shows on some renderers.
+  GpSolidFill* white = nullptr;
+  if (GdipCreateSolidFill(0xFFFFFFFF, &white) != Ok) return;
+  for (int end = 0; end < 3; end += 2) {
+    GdipFillEllipse(canvas.graphics, white, v[end].X - stroke / 2, v[end].Y - stroke / 2, stroke,
+                    stroke);
+  }
+  GdipDeleteBrush(white);
 }
 
 // A line of lettering with its baseline at (x, y), in design pixels.

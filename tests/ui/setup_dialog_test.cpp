@@ -7,6 +7,7 @@
 #include <shlwapi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,12 @@ std::wstring Caption(HWND dialog) {
 }
 
 bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+std::wstring FormatProgress(uint32_t received, uint32_t total, uint32_t rate) {
+  wchar_t text[kProgressTextUnits] = {};
+  FormatProgressText(received, total, rate, true, text);
+  return text;
+}
 
 // A step's mark, by the name a screen reader reads for it.
 std::wstring Mark(HWND dialog, int id) { return Text(dialog, id); }
@@ -365,225 +372,165 @@ TEST_F(SetupDialogTest, SelfUpdateHandOverGivesUpTheInstanceMutex) {
 }
 
 // --- The dialog at 100, 125, 150 and 200 % -----------------------------------------
-// The DPI of a process is the prefix's LogPixels when it starts: the scale table runs
-// the test below in a process of its own per scale, which is told the DPI to expect.
+// A process takes its DPI from the prefix's LogPixels when it starts: the last test runs
+// the one before it in a process of its own per scale, telling it the DPI to expect.
 
 constexpr wchar_t kExpectedDpiVariable[] = L"VELTO_TEST_DPI";
-constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
-
 struct Scale {
   UINT dpi;
-  int markPixels;        // the step marks
-  int smallIconPixels;   // the window's icon in its caption
+  int markPixels, smallIconPixels;
 };
 constexpr Scale kScales[] = {{96, 32, 16}, {120, 40, 20}, {144, 48, 24}, {192, 64, 32}};
-
-enum class Shown { kFirstDisplay, kDownloading, kAllInstalled, kFailed };
-struct ShownState {
-  Shown state;
-  const char* name;
-  const wchar_t* marks[kComponentCount];
-  bool progress;
-};
-constexpr ShownState kShownStates[] = {
-    {Shown::kFirstDisplay, "first display", {kCurrent, kPending, kPending}, false},
-    {Shown::kDownloading, "downloading", {kCurrent, kPending, kPending}, true},
-    {Shown::kAllInstalled, "all installed", {kDone, kDone, kDone}, false},
-    {Shown::kFailed, "failed", {kCurrent, kPending, kPending}, false},
-};
 
 int IconPixels(HICON icon) {
   ICONINFO info = {};
   BITMAP image = {};
   if (!icon || !GetIconInfo(icon, &info)) return 0;
-  GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(image), &image);
+  GetObjectW(info.hbmColor, sizeof(image), &image);
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
   return image.bmWidth;
 }
 
-int Width(const RECT& rect) { return rect.right - rect.left; }
-int Height(const RECT& rect) { return rect.bottom - rect.top; }
-
 void ExpectTextFits(HWND control, const std::wstring& text, const std::string& where) {
   RECT box = {};
   GetClientRect(control, &box);
   const SIZE extent = TextExtent(control, text);
-  EXPECT_LE(extent.cx, Width(box)) << where << ": " << Utf8(text);
-  EXPECT_LE(extent.cy, Height(box)) << where << ": " << Utf8(text);
+  EXPECT_TRUE(extent.cx <= box.right && extent.cy <= box.bottom) << where << ": " << Utf8(text);
 }
 
-// Every visible control within the dialog and clear of every other, every static text
-// within its control, the banner's bitmap exactly its control's size, and the marks and
-// the caption's icon at the scale's size.
+// Every visible control within the dialog and clear of the others, every static text
+// within its control, the banner's bitmap its control's size, the icons at the scale's.
 void ExpectWhole(HWND dialog, const Scale& scale, const std::string& where) {
-  RECT client = {};
+  RECT client = {}, banner = {}, both = {};
   GetClientRect(dialog, &client);
   const std::vector<ControlPlace> places = ReadPlaces(dialog);
   for (size_t i = 0; i < places.size(); ++i) {
-    const ControlPlace& place = places[i];
-    const std::string what = where + ", control " + std::to_string(place.id);
-    RECT inside = {};
-    EXPECT_TRUE(IntersectRect(&inside, &place.rect, &client) && EqualRect(&inside, &place.rect))
-        << what;
-    EXPECT_LE(place.textExtent.cx, Width(place.rect)) << what;
-    EXPECT_LE(place.textExtent.cy, Height(place.rect)) << what;
+    const RECT& place = places[i].rect;
+    const std::string what = where + ", control " + std::to_string(places[i].id);
+    EXPECT_TRUE(IntersectRect(&both, &place, &client) && EqualRect(&both, &place)) << what;
+    EXPECT_LE(places[i].textExtent.cx, place.right - place.left) << what;
+    EXPECT_LE(places[i].textExtent.cy, place.bottom - place.top) << what;
     for (size_t j = i + 1; j < places.size(); ++j) {
-      RECT overlap = {};
-      EXPECT_FALSE(IntersectRect(&overlap, &place.rect, &places[j].rect))
-          << what << " overlaps " << places[j].id;
+      EXPECT_FALSE(IntersectRect(&both, &place, &places[j].rect)) << what << " and " << places[j].id;
     }
   }
-  RECT banner = {};
   GetClientRect(GetDlgItem(dialog, IDC_BANNER), &banner);
   BITMAP image = {};
-  ASSERT_TRUE(GetObjectW(reinterpret_cast<HGDIOBJ>(SendDlgItemMessageW(
-                             dialog, IDC_BANNER, STM_GETIMAGE, IMAGE_BITMAP, 0)),
-                         sizeof(image), &image))
-      << where;
-  EXPECT_EQ(image.bmWidth, Width(banner)) << where;
-  EXPECT_EQ(image.bmHeight, Height(banner)) << where;
-  EXPECT_GT(Height(banner), MulDiv(90, int(scale.dpi), 96)) << where;
+  GetObjectW(reinterpret_cast<HGDIOBJ>(
+                 SendDlgItemMessageW(dialog, IDC_BANNER, STM_GETIMAGE, IMAGE_BITMAP, 0)),
+             sizeof(image), &image);
+  EXPECT_EQ(image.bmWidth, banner.right) << where;
+  EXPECT_EQ(image.bmHeight, banner.bottom) << where;
+  EXPECT_GT(banner.bottom, MulDiv(90, int(scale.dpi), 96)) << where;
   for (HICON mark : {gSetup.iconDone, gSetup.iconCurrent, gSetup.iconPending}) {
     EXPECT_EQ(IconPixels(mark), scale.markPixels) << where;
   }
-  RECT markPlace = {};
-  GetClientRect(GetDlgItem(dialog, IDC_DOTNET_ICON), &markPlace);
-  EXPECT_LE(scale.markPixels, std::min(Width(markPlace), Height(markPlace))) << where;
   EXPECT_EQ(IconPixels(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0))),
-            scale.smallIconPixels)
-      << where;
+            scale.smallIconPixels) << where;
 }
 
 TEST_F(SetupDialogTest, WholeAndSharpInEveryStateAtThisScale) {
-  wchar_t expected[16] = {};
-  const UINT dpi = GetEnvironmentVariableW(kExpectedDpiVariable, expected, 16)
-                       ? UINT(_wtoi(expected))
-                       : kBaseDpi;
-  const Scale* scale = nullptr;
-  for (const Scale& row : kScales) {
-    if (row.dpi == dpi) scale = &row;
-  }
-  ASSERT_NE(scale, nullptr) << dpi;
-  gSetup.productDisplayName.store(L"Velto 3.2");
-  for (const ShownState& shown : kShownStates) {
-    const std::string where = std::to_string(dpi) + " DPI, " + shown.name;
+  wchar_t expected[16] = L"96";
+  GetEnvironmentVariableW(kExpectedDpiVariable, expected, 16);
+  const UINT dpi = UINT(_wtoi(expected));
+  const Scale* scale = std::find_if(std::begin(kScales), std::end(kScales),
+                                    [dpi](const Scale& row) { return row.dpi == dpi; });
+  ASSERT_NE(scale, std::end(kScales)) << dpi;
+  const struct {
+    const char* name;
+    const wchar_t* marks[kComponentCount];
+  } states[] = {{"first display", {kCurrent, kPending, kPending}},
+                {"downloading", {kCurrent, kPending, kPending}},
+                {"all installed", {kDone, kDone, kDone}},
+                {"failed", {kCurrent, kPending, kPending}}};
+  for (int state = 0; state < 4; ++state) {
+    const std::string where = std::to_string(dpi) + " DPI, " + states[state].name;
     Clean();
     gSetup.productDisplayName.store(L"Velto 3.2");
-    offerApplication_ = shown.state != Shown::kFirstDisplay;
+    offerApplication_ = state != 0;
     HWND dialog = Open();
     ASSERT_EQ(WindowDpi(dialog), dpi) << where;
-    // Shown: a hidden dialog's controls do not count as visible.
-    ShowWindow(dialog, SW_SHOWNA);
-    if (shown.state == Shown::kDownloading) {
-      TransferProgress& progress = gSetup.slots[kDotNet].progress;
-      progress.total.store(72 * 1024 * 1024);
+    ShowWindow(dialog, SW_SHOWNA);  // a hidden dialog's controls count as hidden
+    TransferProgress& progress = gSetup.slots[kDotNet].progress;
+    if (state == 1) {
+      progress.total.store(72 << 20);
       progress.startTick.store(GetTickCount() - 5000);
-      progress.received.store(30 * 1024 * 1024);
       progress.active.store(true);
-      RefreshDownloadProgress(dialog);
-      Sleep(300);
-      progress.received.store(31 * 1024 * 1024);
-      RefreshDownloadProgress(dialog);
-    } else if (shown.state == Shown::kAllInstalled) {
+      for (uint32_t received : {30u << 20, 31u << 20}) {
+        progress.received.store(received);
+        RefreshDownloadProgress(dialog);
+        Sleep(300);
+      }
+    } else if (state == 2) {
       SatisfyPrerequisites();
       SetRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"Installed", 1, kView64);
-      SetRegString(HKEY_CURRENT_USER, kProductRegistryKey, L"Version", L"3.2.0", kView64);
       SetRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"VersionCode", 7, kView64);
       gSetup.productVersionCode.store(7);
-    } else if (shown.state == Shown::kFailed) {
+    } else if (state == 3) {
       for (ComponentSlot& slot : gSetup.slots) slot.downloadFailed.store(true);
     }
     RefreshDialog(dialog);
     for (int i = 0; i < kComponentCount; ++i) {
-      const int id = IDC_DOTNET_ICON + 4 * i;
-      EXPECT_EQ(Mark(dialog, id), shown.marks[i]) << where << ", step " << i + 1;
+      EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON + 4 * i), states[state].marks[i]) << where << i;
     }
-    EXPECT_EQ(IsWindowVisible(GetDlgItem(dialog, IDC_DOTNET_PROGRESS_TEXT)) != FALSE,
-              shown.progress)
-        << where;
+    EXPECT_EQ(IsWindowVisible(GetDlgItem(dialog, IDC_DOTNET_PROGRESS_TEXT)) != FALSE, state == 1);
     ExpectWhole(dialog, *scale, where);
 
-    // What the controls may show in other moments: each step's every status text, and
-    // the longest progress texts.
+    // What the lines may show at other moments: every status text of each step, and the
+    // longest progress texts.
     const std::wstring names[] = {L".NET Framework 4.6.1", LocalDbName(), L"Velto 3.2"};
-    const int statusIds[] = {IDC_DOTNET_STATUS, IDC_LOCALDB_STATUS, IDC_PRODUCT_STATUS};
     for (int step = 0; step < kComponentCount; ++step) {
-      for (ComponentStatus status = 1; status <= 7; ++status) {
+      for (ComponentStatus status = kPhaseHandedOver; status <= 7; ++status) {
         wchar_t text[kStatusTextUnits] = {};
         wnsprintfW(text, kStatusTextUnits, StatusFormat(status), names[step].c_str());
-        ExpectTextFits(GetDlgItem(dialog, statusIds[step]), text, where);
-      }
-      for (ComponentStatus phase = kPhaseHandedOver; phase <= kPhaseFailed; ++phase) {
-        ExpectTextFits(GetDlgItem(dialog, IDC_PRODUCT_STATUS), StatusFormat(phase), where);
-      }
-    }
-    const uint32_t kLongest[][3] = {{0xFFFFFFFEu, 0xFFFFFFFFu, 0x3FFFFFFFu},
-                                    {0x3FEFFFFFu, 0x3FFFFFFFu, 1023u * 1024},
-                                    {0x1FFFFFFFu, 0x3FFFFFFFu, 1023u}};
-    for (const auto& row : kLongest) {
-      wchar_t text[kProgressTextUnits] = {};
-      FormatProgressText(row[0], row[1], row[2], true, text);
-      for (int id : {IDC_DOTNET_PROGRESS_TEXT, IDC_LOCALDB_PROGRESS_TEXT, IDC_PRODUCT_PROGRESS_TEXT}) {
-        ExpectTextFits(GetDlgItem(dialog, id), text, where);
+        ExpectTextFits(GetDlgItem(dialog, IDC_DOTNET_STATUS + 4 * step), text, where);
+        ExpectTextFits(GetDlgItem(dialog, IDC_DOTNET_PROGRESS_TEXT + 2 * step),
+                       FormatProgress(0x1FFFFFFFu + status, 0x3FFFFFFFu, 1023u), where);
       }
     }
+    progress.active.store(false);
     DestroyWindow(dialog);
     dialog_ = nullptr;
   }
 
   // Moved to a monitor with another scale: laid out again for it, font and all.
-  const Scale& other = dpi == kScales[3].dpi ? kScales[0] : kScales[3];
+  const Scale& other = dpi == 192 ? kScales[0] : kScales[3];
   Clean();
   HWND dialog = Open();
   ShowWindow(dialog, SW_SHOWNA);
-  RECT suggested = {};
+  RECT suggested = {}, moved = {};
   GetWindowRect(dialog, &suggested);
   SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(other.dpi, other.dpi),
                reinterpret_cast<LPARAM>(&suggested));
-  const std::string where = "moved from " + std::to_string(dpi) + " to " + std::to_string(other.dpi);
-  ExpectWhole(dialog, other, where);
+  ExpectWhole(dialog, other, "moved to " + std::to_string(other.dpi));
   LOGFONTW font = {};
   GetObjectW(reinterpret_cast<HFONT>(SendDlgItemMessageW(dialog, IDC_DOTNET_STATUS, WM_GETFONT, 0, 0)),
              sizeof(font), &font);
-  EXPECT_EQ(font.lfHeight, -MulDiv(11, int(other.dpi), 72)) << where;
-  RECT moved = {};
+  EXPECT_EQ(font.lfHeight, -MulDiv(11, int(other.dpi), 72));
   GetWindowRect(dialog, &moved);
-  EXPECT_EQ(moved.left, suggested.left) << where;
-  EXPECT_EQ(moved.top, suggested.top) << where;
+  EXPECT_TRUE(moved.left == suggested.left && moved.top == suggested.top);
 }
 
-// Each scale in a process of its own, started with the prefix's LogPixels at that DPI;
-// the prefix's value is put back afterwards, for the other tests of the lane.
+// The prefix's LogPixels is put back afterwards, for the other tests of the lane.
 TEST(DialogScales, WholeAndSharpInEveryStateAtEveryScale) {
+  constexpr wchar_t kDesktop[] = L"Control Panel\\Desktop";
   wchar_t program[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, program, MAX_PATH);
-  HKEY desktop = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &desktop, nullptr),
-            ERROR_SUCCESS);
   DWORD before = 0;
   DWORD size = sizeof(before);
-  const bool hadValue = RegQueryValueExW(desktop, L"LogPixels", nullptr, nullptr,
-                                         reinterpret_cast<BYTE*>(&before), &size) == ERROR_SUCCESS;
+  const bool had = RegGetValueW(HKEY_CURRENT_USER, kDesktop, L"LogPixels", RRF_RT_REG_DWORD,
+                                nullptr, &before, &size) == ERROR_SUCCESS;
   for (const Scale& scale : kScales) {
-    RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&scale.dpi),
-                   sizeof(DWORD));
+    SetRegDword(HKEY_CURRENT_USER, kDesktop, L"LogPixels", scale.dpi, kView64);
     SetEnvironmentVariableW(kExpectedDpiVariable, std::to_wstring(scale.dpi).c_str());
     EXPECT_EQ(RunAndWait(L"\"" + std::wstring(program) +
-                             L"\" --gtest_filter=SetupDialogTest.WholeAndSharpInEveryStateAtThisScale",
-                         60000),
-              0)
-        << scale.dpi << " DPI";
+                             L"\" --gtest_filter=*.WholeAndSharpInEveryStateAtThisScale", 60000),
+              0) << scale.dpi << " DPI";
   }
   SetEnvironmentVariableW(kExpectedDpiVariable, nullptr);
-  if (hadValue) {
-    RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&before),
-                   sizeof(before));
-  } else {
-    RegDeleteValueW(desktop, L"LogPixels");
-  }
-  RegCloseKey(desktop);
+  if (had) SetRegDword(HKEY_CURRENT_USER, kDesktop, L"LogPixels", before, kView64);
+  if (!had) DeleteRegValue(HKEY_CURRENT_USER, kDesktop, L"LogPixels", kView64);
 }
 
 }  // namespace

@@ -169,18 +169,7 @@ void ClickButton(HWND dialog, int id) {
   PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
-void PressEscape(HWND dialog) {
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof(info);
-  HWND target = dialog;
-  if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) && info.hwndFocus &&
-      (info.hwndFocus == dialog || IsChild(dialog, info.hwndFocus))) {
-    target = info.hwndFocus;
-  }
-  // The dialog's message loop hands the key to IsDialogMessage, as for a real key.
-  PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-  PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
-}
+void PressEscape(HWND dialog) { PressKey(dialog, VK_ESCAPE); }
 
 std::vector<int> TabOrder(HWND dialog) {
   std::vector<int> order;
@@ -211,6 +200,7 @@ void PressKey(HWND dialog, WORD key) {
       IsChild(dialog, info.hwndFocus)) {
     target = info.hwndFocus;
   }
+  // The dialog's message loop hands the key to IsDialogMessage, as for a real key.
   const LPARAM scan = LPARAM(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
   PostMessageW(target, WM_KEYDOWN, key, scan | 1);
   PostMessageW(target, WM_KEYUP, key, scan | 0xC0000001);

@@ -82,12 +82,8 @@ TEST_F(SetupProgramTest, KeyboardGoesThroughTheStepsAndEnterPressesTheFocusedBut
   ASSERT_TRUE(dialog);
   ASSERT_TRUE(WaitForEnabled(dialog, IDC_LOCALDB_INSTALL, true, kRefreshLimitMs));
   EXPECT_EQ(TabOrder(dialog), (std::vector<int>{IDC_DOTNET_INSTALL, IDC_LOCALDB_INSTALL, IDC_EXIT}));
-  const std::wstring marks[] = {ControlText(dialog, IDC_DOTNET_ICON),
-                                ControlText(dialog, IDC_LOCALDB_ICON),
-                                ControlText(dialog, IDC_PRODUCT_ICON)};
-  EXPECT_EQ(marks[0], L"現在の手順");
-  EXPECT_EQ(marks[1], L"未着手");
-  EXPECT_EQ(marks[2], L"未着手");
+  EXPECT_EQ(ControlText(dialog, IDC_DOTNET_ICON) + ControlText(dialog, IDC_LOCALDB_ICON) +
+                ControlText(dialog, IDC_PRODUCT_ICON), L"現在の手順未着手未着手");
 
   EXPECT_EQ(FocusedControl(dialog), IDC_DOTNET_INSTALL);
   for (int next : {IDC_LOCALDB_INSTALL, IDC_EXIT, IDC_DOTNET_INSTALL}) {

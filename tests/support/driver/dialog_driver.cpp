@@ -182,24 +182,23 @@ std::vector<int> TabOrder(HWND dialog) {
   return order;
 }
 
-int FocusedControl(HWND dialog) {
+// The control of the dialog that has the focus in its thread, or null.
+HWND FocusedWindow(HWND dialog) {
   GUITHREADINFO info = {};
   info.cbSize = sizeof(info);
-  if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) || !info.hwndFocus ||
-      !IsChild(dialog, info.hwndFocus)) {
-    return 0;
-  }
-  return short(GetDlgCtrlID(info.hwndFocus));
+  return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) &&
+                 IsChild(dialog, info.hwndFocus)
+             ? info.hwndFocus
+             : nullptr;
+}
+
+int FocusedControl(HWND dialog) {
+  HWND focus = FocusedWindow(dialog);
+  return focus ? short(GetDlgCtrlID(focus)) : 0;
 }
 
 void PressKey(HWND dialog, WORD key) {
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof(info);
-  HWND target = dialog;
-  if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) && info.hwndFocus &&
-      IsChild(dialog, info.hwndFocus)) {
-    target = info.hwndFocus;
-  }
+  HWND target = FocusedWindow(dialog) ? FocusedWindow(dialog) : dialog;
   // The dialog's message loop hands the key to IsDialogMessage, as for a real key.
   const LPARAM scan = LPARAM(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
   PostMessageW(target, WM_KEYDOWN, key, scan | 1);
@@ -215,6 +214,8 @@ bool ShowsFocus(HWND dialog) {
   return (state & UISF_HIDEFOCUS) == 0;
 }
 
+namespace {
+
 SIZE TextExtent(HWND control, const std::wstring& text) {
   HDC dc = GetDC(control);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
@@ -224,6 +225,8 @@ SIZE TextExtent(HWND control, const std::wstring& text) {
   ReleaseDC(control, dc);
   return {extent.right - extent.left, extent.bottom - extent.top};
 }
+
+}  // namespace
 
 std::vector<ControlPlace> ReadPlaces(HWND dialog) {
   std::vector<ControlPlace> places;

@@ -87,8 +87,8 @@ void PressKey(HWND dialog, WORD key);
 bool ShowsFocus(HWND dialog);
 
 // A visible control's place in the dialog's client area and, for a static text, the
-// extent of its text (or of text) drawn on one line in the control's own font. The
-// extent needs the font, so it is measured only for a dialog of this process.
+// extent of its text on one line in the control's own font. The extent needs the font,
+// so it is measured only for a dialog of this process.
 struct ControlPlace {
   int id;
   std::wstring className;
@@ -96,7 +96,6 @@ struct ControlPlace {
   SIZE textExtent;
 };
 std::vector<ControlPlace> ReadPlaces(HWND dialog);
-SIZE TextExtent(HWND control, const std::wstring& text);
 
 // UTF-8 lines describing the dialog: "caption <text>", then per control
 // "control <id> <class> enabled|disabled visible|hidden <text>".

@@ -105,7 +105,12 @@ UINT WindowDpi(HWND window) {
 
 int ScaledPixels(int pixelsAt100, UINT dpi) { return MulDiv(pixelsAt100, int(dpi), kBaseDpi); }
 
-bool LayOutForDpi(HWND dialog, int templateId, UINT dpi, const RECT* suggested) {
+namespace {
+
+// The window's size for dpi into size; with apply, the controls and the window laid out
+// for it as well.
+bool Layout(HWND dialog, int templateId, UINT dpi, bool apply, const RECT* suggested,
+            SIZE* size) {
   const HMODULE module = GetModuleHandleW(nullptr);
   HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(templateId), RT_DIALOG);
   HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
@@ -136,7 +141,7 @@ bool LayOutForDpi(HWND dialog, int templateId, UINT dpi, const RECT* suggested) 
   if (!units.cx || !units.cy) return false;
 
   // The controls were made from the template in its order, which they keep.
-  HWND control = GetWindow(dialog, GW_CHILD);
+  HWND control = apply ? GetWindow(dialog, GW_CHILD) : nullptr;
   for (WORD i = 0; i < count && control; ++i, control = GetWindow(control, GW_HWNDNEXT)) {
     reader.AlignToDword(bytes);
     reader.Skip(12);  // help id, extended style, style
@@ -151,7 +156,7 @@ bool LayOutForDpi(HWND dialog, int templateId, UINT dpi, const RECT* suggested) 
     SetWindowPos(control, nullptr, place.left, place.top, place.right - place.left,
                  place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  gLayoutFont = static_cast<UniqueGdiObject&&>(font);
+  if (apply) gLayoutFont = static_cast<UniqueGdiObject&&>(font);
 
   RECT window = PixelRect({0, 0, frame.cx, frame.cy}, units);
   using AdjustFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
@@ -163,6 +168,8 @@ bool LayOutForDpi(HWND dialog, int templateId, UINT dpi, const RECT* suggested) 
   }
   const int width = window.right - window.left;
   const int height = window.bottom - window.top;
+  *size = {width, height};
+  if (!apply) return true;
   RECT now = {};
   GetWindowRect(dialog, &now);
   const int left = suggested ? suggested->left : (now.left + now.right - width) / 2;
@@ -170,4 +177,15 @@ bool LayOutForDpi(HWND dialog, int templateId, UINT dpi, const RECT* suggested) 
   SetWindowPos(dialog, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(dialog, nullptr, TRUE);
   return true;
+}
+
+}  // namespace
+
+bool LayOutForDpi(HWND dialog, int templateId, UINT dpi, const RECT* suggested) {
+  SIZE size = {};
+  return Layout(dialog, templateId, dpi, true, suggested, &size);
+}
+
+bool WindowSizeForDpi(HWND dialog, int templateId, UINT dpi, SIZE* size) {
+  return Layout(dialog, templateId, dpi, false, nullptr, size);
 }

@@ -22,3 +22,8 @@ int ScaledPixels(int pixelsAt100, UINT dpi);
 // The window keeps its centre, or moves to suggested (the rectangle WM_DPICHANGED
 // suggests) when that is given. False when the template cannot be read.
 bool LayOutForDpi(HWND dialog, int templateId, UINT dpi, const RECT* suggested);
+
+// The window size LayOutForDpi gives dialog at dpi, into size (WM_GETDPISCALEDSIZE: Windows
+// then moves the window to a monitor at that size, not at a size scaled in proportion).
+// False when the template cannot be read.
+bool WindowSizeForDpi(HWND dialog, int templateId, UINT dpi, SIZE* size);

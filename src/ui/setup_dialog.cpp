@@ -20,8 +20,8 @@
 #include "util/platform_sizes.h"
 #include "util/strings.h"
 
-#ifndef WM_DPICHANGED
-#define WM_DPICHANGED 0x02E0
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
 #endif
 
 namespace {
@@ -270,6 +270,11 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
       Rescale(dialog, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
       SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0);
       return TRUE;
+    case WM_GETDPISCALEDSIZE: {
+      auto* size = reinterpret_cast<SIZE*>(lParam);
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, WindowSizeForDpi(dialog, IDD_SETUP, UINT(wParam), size));
+      return TRUE;
+    }
     case WM_DRAWITEM:
       DrawMark(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
       SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);

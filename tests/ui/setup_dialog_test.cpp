@@ -24,8 +24,8 @@
 #include "ui/resource.h"
 #include "util/strings.h"
 
-#ifndef WM_DPICHANGED
-#define WM_DPICHANGED 0x02E0
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
 #endif
 
 namespace {
@@ -472,12 +472,15 @@ TEST_F(SetupDialogTest, WholeAndSharpInEveryStateAtThisScale) {
   Clean();
   HWND dialog = Open();
   ShowWindow(dialog, SW_SHOWNA);
-  RECT suggested = {200, 100, 300, 200}, moved = {};
+  // Windows asks for the size first, and then suggests where to put it.
+  SIZE asked = {};
+  EXPECT_TRUE(SendMessageW(dialog, WM_GETDPISCALEDSIZE, other.dpi, reinterpret_cast<LPARAM>(&asked)));
+  RECT suggested = {200, 100, 200 + asked.cx, 100 + asked.cy}, moved = {};
   SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(other.dpi, other.dpi),
                reinterpret_cast<LPARAM>(&suggested));
   ExpectWhole(dialog, other, "moved to " + std::to_string(other.dpi));
   GetWindowRect(dialog, &moved);
-  EXPECT_TRUE(moved.left == suggested.left && moved.top == suggested.top);
+  EXPECT_TRUE(EqualRect(&moved, &suggested));
 }
 
 // The prefix's LogPixels is put back afterwards, for the other tests of the lane.

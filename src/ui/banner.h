@@ -1,23 +1,12 @@
-// The banner image at the top of the setup dialog: a PNG resource decoded with GDI+.
+// The banner at the top of the setup dialog, drawn at run time at the size its control
+// has at the dialog's scale, so that it is sharp at every scale without a bitmap per
+// scale: a blue band, the program's mark and two lines of lettering.
 #pragma once
 
 #include <windows.h>
 
 #include "util/owners.h"
 
-// A decoded bitmap together with the stream and the memory block it was decoded from.
-// GDI+ may read from the stream for as long as the bitmap lives, so the three go
-// together; the members are released bitmap first, then stream, then memory.
-struct BannerBitmap {
-  GlobalBlock memory;
-  UniqueStream stream;
-  UniqueGdiplusBitmap bitmap;
-};
-
-// Decodes resource 108 of type "PNG" in module. bitmap is null when the resource is
-// missing or empty, or when it cannot be copied, streamed or decoded (GDI+ must have
-// been started).
-BannerBitmap LoadBannerBitmap(HMODULE module);
-
-// A GDI bitmap of the banner for a static control, or null when any step fails.
-UniqueGdiObject BannerHandle(HMODULE module);
+// A bitmap of width x height pixels (compatible with the screen) with the banner drawn
+// to fill it, or null when it cannot be made. GDI+ must have been started.
+UniqueGdiObject DrawBanner(int width, int height);

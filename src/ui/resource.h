@@ -11,8 +11,6 @@
 #define IDI_DONE 105
 #define IDI_CURRENT 106
 #define IDI_PENDING 107
-// The banner, a resource of type "PNG".
-#define IDR_BANNER 108
 
 // Controls of dialog 102.
 #define IDC_EXIT 1002

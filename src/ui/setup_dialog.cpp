@@ -3,18 +3,26 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "state/setup_state.h"
 #include "detect/dotnet.h"
 #include "detect/localdb.h"
 #include "detect/product.h"
 #include "ui/banner.h"
 #include "ui/dialog_rules.h"
+#include "ui/dialog_scale.h"
 #include "ui/download_progress.h"
 #include "ui/passive_run.h"
 #include "ui/product_launch.h"
 #include "ui/resource.h"
 #include "util/platform_sizes.h"
 #include "util/strings.h"
+
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
+#endif
 
 namespace {
 
@@ -50,6 +58,47 @@ HICON MarkIcon(StepMark mark) {
   }
 }
 
+// What a screen reader says for a step's mark: the marks are pictures, drawn by the
+// dialog, and their controls' texts name them.
+const wchar_t* MarkName(StepMark mark) {
+  switch (mark) {
+    case StepMark::kDone:
+      return L"完了";
+    case StepMark::kCurrent:
+      return L"現在の手順";
+    default:
+      return L"未着手";
+  }
+}
+
+// The marks shown now (UI thread only), so a refresh renames and redraws only changes.
+StepMark gShownMarks[kComponentCount];
+bool gMarksShown = false;
+
+void ShowMarks(HWND dialog, const StepMarks& marks) {
+  for (int i = 0; i < kComponentCount; ++i) {
+    if (gMarksShown && gShownMarks[i] == marks.step[i]) continue;
+    gShownMarks[i] = marks.step[i];
+    // A static repaints itself when its text changes.
+    SetDlgItemTextW(dialog, kStepControls[i].icon, MarkName(marks.step[i]));
+  }
+  gMarksShown = true;
+}
+
+// The marks' size in pixels at the dialog's scale.
+int gMarkPixels = 32;
+
+void DrawMark(const DRAWITEMSTRUCT& item) {
+  FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
+  for (int i = 0; i < kComponentCount; ++i) {
+    if (int(item.CtlID) != kStepControls[i].icon || !gMarksShown) continue;
+    const RECT& box = item.rcItem;
+    DrawIconEx(item.hDC, box.left + (box.right - box.left - gMarkPixels) / 2,
+               box.top + (box.bottom - box.top - gMarkPixels) / 2, MarkIcon(gShownMarks[i]),
+               gMarkPixels, gMarkPixels, 0, nullptr, DI_NORMAL);
+  }
+}
+
 // Reading componentFiles is only sound once the worker has published it with phase -1.
 bool IsFirstPieceNamed() {
   return gSetup.phase.load(std::memory_order_acquire) == kPhaseReady &&
@@ -74,34 +123,93 @@ void GuardedRefresh(HWND dialog) {
 
 void CALLBACK RefreshTimerProc(HWND dialog, UINT, UINT_PTR, DWORD) { GuardedRefresh(dialog); }
 
-void ShowBanner(HWND dialog) {
-  UniqueGdiObject banner = BannerHandle(ExecutableModule());
-  if (!banner) return;
-  SendDlgItemMessageW(dialog, IDC_BANNER, STM_SETIMAGE, IMAGE_BITMAP,
-                      reinterpret_cast<LPARAM>(banner.get()));
-  // The control draws from the handle for the rest of the process.
-  banner.release();
+// An icon of the executable at size x size pixels, owned by the caller (DestroyIcon).
+HICON LoadSizedIcon(int id, int size) {
+  return static_cast<HICON>(
+      LoadImageW(ExecutableModule(), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0));
+}
+
+void ReplaceIcon(HICON& slot, HICON icon) {
+  if (slot) DestroyIcon(slot);
+  slot = icon;
+}
+
+// The banner drawn for the size its control has now. The control hands back the image it
+// had, and keeps a copy of one with alpha instead of the one it was given: what it does
+// not hold is ours to delete.
+void SetBannerImage(HWND dialog, HBITMAP image) {
+  HWND control = GetDlgItem(dialog, IDC_BANNER);
+  auto old = reinterpret_cast<HGDIOBJ>(
+      SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image)));
+  if (old && old != image) DeleteObject(old);
+  if (image &&
+      reinterpret_cast<HBITMAP>(SendMessageW(control, STM_GETIMAGE, IMAGE_BITMAP, 0)) != image) {
+    DeleteObject(image);
+  }
+}
+
+// Everything that does not follow the dialog units by itself, made for dpi: the window's
+// icons, the step marks and the banner.
+void ApplyScale(HWND dialog, UINT dpi) {
+  const HICON small = LoadSizedIcon(IDI_SETUP, ScaledPixels(16, dpi));
+  const HICON large = LoadSizedIcon(IDI_SETUP, ScaledPixels(32, dpi));
+  for (const auto& [which, icon] : {std::pair{ICON_SMALL, small}, std::pair{ICON_BIG, large}}) {
+    auto old = reinterpret_cast<HICON>(
+        SendMessageW(dialog, WM_SETICON, which, reinterpret_cast<LPARAM>(icon)));
+    if (old && old != icon) DestroyIcon(old);
+  }
+
+  // As large as the scale asks for, but never larger than the marks' place.
+  RECT place = {};
+  GetClientRect(GetDlgItem(dialog, IDC_DOTNET_ICON), &place);
+  gMarkPixels = ScaledPixels(32, dpi);
+  if (place.right > 0 && place.bottom > 0) {
+    gMarkPixels = std::min(gMarkPixels, int(std::min(place.right, place.bottom)));
+  }
+  ReplaceIcon(gSetup.iconPending, LoadSizedIcon(IDI_PENDING, gMarkPixels));
+  ReplaceIcon(gSetup.iconCurrent, LoadSizedIcon(IDI_CURRENT, gMarkPixels));
+  ReplaceIcon(gSetup.iconDone, LoadSizedIcon(IDI_DONE, gMarkPixels));
+  for (const StepControls& step : kStepControls) {
+    InvalidateRect(GetDlgItem(dialog, step.icon), nullptr, FALSE);
+  }
+
+  RECT banner = {};
+  GetClientRect(GetDlgItem(dialog, IDC_BANNER), &banner);
+  UniqueGdiObject image = DrawBanner(banner.right, banner.bottom);
+  SetBannerImage(dialog, static_cast<HBITMAP>(image.release()));
+}
+
+// Lays the dialog out for dpi and makes what depends on it.
+void Rescale(HWND dialog, UINT dpi, const RECT* suggested) {
+  LayOutForDpi(dialog, IDD_SETUP, dpi, suggested);
+  ApplyScale(dialog, dpi);
+}
+
+// Windows 10 1703 and later lay a per-monitor dialog out again by themselves when its
+// scale changes; this dialog does it itself, the same way on every version.
+void TakeOverScaleChanges(HWND dialog) {
+  using Function = BOOL(WINAPI*)(HWND, int, int);
+  constexpr int kDisableAll = 1;  // DDC_DISABLE_ALL
+  auto disable = reinterpret_cast<Function>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetDialogDpiChangeBehavior")));
+  if (disable) disable(dialog, kDisableAll, kDisableAll);
+}
+
+void ReleaseScaledImages(HWND dialog) {
+  SetBannerImage(dialog, nullptr);
+  ReplaceIcon(gSetup.iconPending, nullptr);
+  ReplaceIcon(gSetup.iconCurrent, nullptr);
+  ReplaceIcon(gSetup.iconDone, nullptr);
+  gMarksShown = false;
 }
 
 void InitDialog(HWND dialog) {
-  const HMODULE module = ExecutableModule();
-  // The caption wants the 16-pixel image, the task switcher the large one; both come
-  // from the one icon group.
-  HANDLE small = LoadImageW(module, MAKEINTRESOURCEW(IDI_SETUP), IMAGE_ICON,
-                            GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                            LR_SHARED);
-  HANDLE large = LoadImageW(module, MAKEINTRESOURCEW(IDI_SETUP), IMAGE_ICON, 0, 0,
-                            LR_SHARED | LR_DEFAULTSIZE);
-  SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-  SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large));
+  TakeOverScaleChanges(dialog);
   SetTitles(dialog);
-  gSetup.iconPending = LoadIconW(module, MAKEINTRESOURCEW(IDI_PENDING));
-  gSetup.iconCurrent = LoadIconW(module, MAKEINTRESOURCEW(IDI_CURRENT));
-  gSetup.iconDone = LoadIconW(module, MAKEINTRESOURCEW(IDI_DONE));
+  Rescale(dialog, WindowDpi(dialog), nullptr);
   RefreshDialog(dialog);
   SetTimer(dialog, kRefreshTimerId, kRefreshPeriodMs, RefreshTimerProc);
   StartDownloadProgress(dialog);
-  ShowBanner(dialog);
   gSetup.firstShow = TRUE;
 }
 
@@ -143,7 +251,7 @@ void OnCommand(HWND dialog, WPARAM command) {
 
 }  // namespace
 
-INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       InitDialog(dialog);
@@ -156,7 +264,21 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
       return FALSE;
     case WM_DESTROY:
       StopDownloadProgress(dialog);
+      ReleaseScaledImages(dialog);
       return FALSE;
+    case WM_DPICHANGED:
+      Rescale(dialog, LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 0);
+      return TRUE;
+    case WM_GETDPISCALEDSIZE: {
+      auto* size = reinterpret_cast<SIZE*>(lParam);
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, WindowSizeForDpi(dialog, IDD_SETUP, UINT(wParam), size));
+      return TRUE;
+    }
+    case WM_DRAWITEM:
+      DrawMark(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+      SetWindowLongPtrW(dialog, DWLP_MSGRESULT, TRUE);
+      return TRUE;
     case WM_COMMAND:
       OnCommand(dialog, wParam);
       return FALSE;
@@ -182,11 +304,7 @@ void RefreshDialog(HWND dialog) {
   HeapString productName = ProductStepName();
   SetStatusText(dialog, IDC_PRODUCT_STATUS, productName.get(), s2);
 
-  const StepMarks marks = StepMarksFor(s0, s1, s2);
-  for (int i = 0; i < kComponentCount; ++i) {
-    SendDlgItemMessageW(dialog, kStepControls[i].icon, STM_SETICON,
-                        reinterpret_cast<WPARAM>(MarkIcon(marks.step[i])), 0);
-  }
+  ShowMarks(dialog, StepMarksFor(s0, s1, s2));
 
   ButtonInputs inputs{};
   inputs.s0 = s0;
@@ -198,7 +316,10 @@ void RefreshDialog(HWND dialog) {
   const InstallButtons buttons = InstallButtonsFor(inputs);
   const bool enabled[kComponentCount] = {buttons.dotNet, buttons.localDb, buttons.product};
   for (int i = 0; i < kComponentCount; ++i) {
-    EnableWindow(GetDlgItem(dialog, kStepControls[i].button), enabled[i]);
+    HWND button = GetDlgItem(dialog, kStepControls[i].button);
+    // The keyboard would be lost with the focus on a disabled button: it moves on first.
+    if (!enabled[i] && GetFocus() == button) SendMessageW(dialog, WM_NEXTDLGCTL, 0, FALSE);
+    EnableWindow(button, enabled[i]);
   }
 
   // The prerequisite installers ask for elevation; the application's installer runs as

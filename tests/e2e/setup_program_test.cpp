@@ -119,6 +119,39 @@ TEST_F(SetupProgramTest, InstallersInTheAssetsFolderAreOfferedButNotTheApplicati
             std::string::npos);
 }
 
+// From the keyboard: Tab goes through the offered buttons in the order of the steps, then
+// to "終了"; the focus shows once a key is used; Enter presses the focused button, and the
+// focus leaves a button that is disabled. The marks say what they show.
+TEST_F(SetupProgramTest, KeyboardGoesThroughTheStepsAndEnterPressesTheFocusedButton) {
+  PutInAssets(L"ndp461.exe", ReadFileBytes(StandInDotNetInstaller()));
+  PutInAssets(LocalDbPackageFile());
+  HWND dialog = Start();
+  ASSERT_TRUE(dialog);
+  ASSERT_TRUE(WaitForEnabled(dialog, IDC_LOCALDB_INSTALL, true, kRefreshLimitMs));
+  EXPECT_EQ(TabOrder(dialog), (std::vector<int>{IDC_DOTNET_INSTALL, IDC_LOCALDB_INSTALL, IDC_EXIT}));
+  EXPECT_EQ(ControlText(dialog, IDC_DOTNET_ICON) + ControlText(dialog, IDC_LOCALDB_ICON) +
+                ControlText(dialog, IDC_PRODUCT_ICON), L"現在の手順未着手未着手");
+
+  EXPECT_EQ(FocusedControl(dialog), IDC_DOTNET_INSTALL);
+  for (int next : {IDC_LOCALDB_INSTALL, IDC_EXIT, IDC_DOTNET_INSTALL}) {
+    PressKey(dialog, VK_TAB);
+    const ULONGLONG deadline = GetTickCount64() + kRefreshLimitMs;
+    while (FocusedControl(dialog) != next && GetTickCount64() < deadline) Sleep(50);
+    EXPECT_EQ(FocusedControl(dialog), next);
+  }
+  EXPECT_TRUE(ShowsFocus(dialog));
+
+  PressKey(dialog, VK_RETURN);
+  EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS,
+                                 L".NET Framework 4.6.1 のインストールが完了しました", kShowLimitMs));
+  EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_ICON, L"完了", kRefreshLimitMs));
+  EXPECT_FALSE(IsControlEnabled(dialog, IDC_DOTNET_INSTALL));
+  EXPECT_NE(FocusedControl(dialog), IDC_DOTNET_INSTALL);
+  EXPECT_NE(FocusedControl(dialog), 0);
+  ClickButton(dialog, IDC_EXIT);
+  EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+}
+
 // A transfer blocked in a read does not see the stop event; the worker is ended by force
 // and the process at once, and the partial file it leaves is where the next start goes on.
 TEST_F(SetupProgramTest, ClosedWhileADownloadHangsTheProgramEndsAtOnceAndTheNextStartResumes) {

@@ -60,7 +60,8 @@ TEST(Resources, DialogTemplateAsksForItsStyleSizeAndJapaneseFont) {
   EXPECT_EQ(header.style, DWORD(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_SETFONT | DS_MODALFRAME |
                                 DS_CENTERMOUSE));
   EXPECT_EQ(header.items, 23);
-  EXPECT_EQ(header.cx, 300);
+  // Wide enough for the longest status line at every display scale.
+  EXPECT_EQ(header.cx, 340);
   EXPECT_EQ(header.cy, 231);
   EXPECT_EQ(header.menu, 0);
   EXPECT_EQ(header.windowClass, 0);
@@ -118,9 +119,10 @@ TEST(Resources, IconGroupsHaveTheirSizesAndColourDepths) {
   // What Windows asks for at 96, 144 and 192 DPI, and 256 for the shell's largest views.
   EXPECT_EQ(IconImages(program, IDI_SETUP),
             (Images{{256, 32}, {64, 32}, {48, 32}, {32, 32}, {24, 32}, {16, 32}}));
-  EXPECT_EQ(IconImages(program, IDI_DONE), (Images{{32, 8}}));
-  EXPECT_EQ(IconImages(program, IDI_CURRENT), (Images{{32, 8}}));
-  EXPECT_EQ(IconImages(program, IDI_PENDING), (Images{{16, 8}}));
+  // The step marks at 100, 125, 150 and 200 %.
+  for (int id : {IDI_DONE, IDI_CURRENT, IDI_PENDING}) {
+    EXPECT_EQ(IconImages(program, id), (Images{{32, 32}, {40, 32}, {48, 32}, {64, 32}})) << id;
+  }
   // Each mark is a real, loadable icon.
   for (int id : {IDI_SETUP, IDI_DONE, IDI_CURRENT, IDI_PENDING}) {
     EXPECT_NE(LoadIconW(program.module(), MAKEINTRESOURCEW(id)), nullptr) << id;
@@ -156,12 +158,16 @@ TEST(Resources, ProgramIconIsPngFromFortyEightPixelsUp) {
 }
 
 // Every size loads as an icon of that size: the PNG images too.
-TEST(Resources, ProgramIconLoadsAtEverySize) {
+TEST(Resources, IconsLoadAtEverySize) {
   Program program;
-  for (int size : {16, 24, 32, 48, 64, 256}) {
+  const std::pair<int, int> kLoads[] = {{IDI_SETUP, 16}, {IDI_SETUP, 24},  {IDI_SETUP, 32},
+                                        {IDI_SETUP, 48}, {IDI_SETUP, 64},  {IDI_SETUP, 256},
+                                        {IDI_DONE, 32},  {IDI_CURRENT, 40}, {IDI_PENDING, 48},
+                                        {IDI_DONE, 64}};
+  for (const auto& [id, size] : kLoads) {
     HICON icon = static_cast<HICON>(
-        LoadImageW(program.module(), MAKEINTRESOURCEW(IDI_SETUP), IMAGE_ICON, size, size, 0));
-    ASSERT_NE(icon, nullptr) << size;
+        LoadImageW(program.module(), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0));
+    ASSERT_NE(icon, nullptr) << id << " " << size;
     ICONINFO info{};
     ASSERT_TRUE(GetIconInfo(icon, &info)) << size;
     BITMAP colour{};
@@ -175,19 +181,6 @@ TEST(Resources, ProgramIconLoadsAtEverySize) {
   }
 }
 
-TEST(Resources, BannerIsAnRgbPng) {
-  Program program;
-  const std::string png = program.Bytes(L"PNG", IDR_BANNER);
-  ASSERT_GT(png.size(), 33u);
-  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
-  EXPECT_EQ(png.substr(12, 4), "IHDR");
-  EXPECT_EQ(BigEndian(png, 16), 570u);
-  EXPECT_EQ(BigEndian(png, 20), 97u);
-  EXPECT_EQ(png[24], 8);  // bits per channel
-  EXPECT_EQ(png[25], 2);  // RGB
-  EXPECT_EQ(png[28], 0);  // not interlaced: the dialog decodes it whole
-}
-
 TEST(Resources, ManifestAsksForCommonControls6AndTheUsersRights) {
   Program program;
   const std::string manifest = program.Bytes(RT_MANIFEST, 1);
@@ -199,6 +192,10 @@ TEST(Resources, ManifestAsksForCommonControls6AndTheUsersRights) {
            "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
            "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10
+           // Drawn at the monitor's scale: per-monitor v2, else per-monitor, else the system's.
+           "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>",
+           "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
+           "PerMonitorV2, PerMonitor</dpiAwareness>",
        }) {
     EXPECT_NE(manifest.find(part), std::string::npos) << part;
   }

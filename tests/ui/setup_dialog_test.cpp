@@ -6,17 +6,27 @@
 #include <gdiplus.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "worker/setup_init.h"
+#include "detect/registry.h"
+#include "dialog_driver.h"
 #include "detect/localdb.h"
 #include "support/installers/test_installers.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
+#include "ui/dialog_scale.h"
+#include "ui/download_progress.h"
 #include "ui/product_launch.h"
+#include "ui/progress_text.h"
 #include "ui/resource.h"
 #include "util/strings.h"
+
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
+#endif
 
 namespace {
 
@@ -39,9 +49,11 @@ std::wstring Caption(HWND dialog) {
 
 bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 
-HICON Mark(HWND dialog, int id) {
-  return reinterpret_cast<HICON>(SendDlgItemMessageW(dialog, id, STM_GETICON, 0, 0));
-}
+// A step's mark, by the name a screen reader reads for it.
+std::wstring Mark(HWND dialog, int id) { return Text(dialog, id); }
+constexpr wchar_t kDone[] = L"完了";
+constexpr wchar_t kCurrent[] = L"現在の手順";
+constexpr wchar_t kPending[] = L"未着手";
 
 std::wstring LocalDbName() {
   HeapString name = LocalDbPackageName(LocalDbPackageKind());
@@ -122,10 +134,11 @@ TEST_F(SetupDialogTest, FirstDisplayBeforeTheUpdateInformationIsPrepared) {
   for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     ids.push_back(short(GetDlgCtrlID(child)));
   }
-  EXPECT_EQ(ids, (std::vector<int>{1003, 1005, 1002, 1004, -1, 1007, 1009, 1008, -1, 1006, 1010,
-                                   1011, 1013, 1012, 1015, 1014, 1016,
-                                   // The progress bars and texts, hidden until a download.
-                                   1031, 1032, 1033, 1034, 1035, 1036}));
+  // Per step its mark, heading, button, version, status, and the progress bar and text
+  // (hidden until a download), so that a screen reader reads the steps in order.
+  EXPECT_EQ(ids, (std::vector<int>{1016, 1004, -1, 1005, 1003, 1006, 1031, 1032,
+                                   1008, -1, 1009, 1007, 1010, 1033, 1034,
+                                   1012, 1015, 1013, 1011, 1014, 1035, 1036, 1002}));
   for (int id = IDC_DOTNET_PROGRESS; id <= IDC_PRODUCT_PROGRESS_TEXT; ++id) {
     EXPECT_EQ(GetWindowLongW(GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE, 0) << id;
   }
@@ -147,20 +160,14 @@ TEST_F(SetupDialogTest, FirstDisplayBeforeTheUpdateInformationIsPrepared) {
   EXPECT_EQ(Text(dialog, IDC_PRODUCT_VERSION), L"インストールされておりません");
   // The lowest step with a missing installer is asked for first.
   EXPECT_EQ(gSetup.requestedDownload.load(), kDotNet);
-  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), gSetup.iconCurrent);
-  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), gSetup.iconPending);
-  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), gSetup.iconPending);
-  EXPECT_NE(gSetup.iconCurrent, gSetup.iconPending);
+  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), kCurrent);
+  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), kPending);
+  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), kPending);
   for (int id : {IDC_DOTNET_INSTALL, IDC_LOCALDB_INSTALL, IDC_PRODUCT_INSTALL}) {
     EXPECT_FALSE(Enabled(dialog, id)) << id;
   }
-  HBITMAP banner =
-      reinterpret_cast<HBITMAP>(SendDlgItemMessageW(dialog, IDC_BANNER, STM_GETIMAGE, IMAGE_BITMAP, 0));
-  BITMAP size = {};
-  ASSERT_NE(banner, nullptr);
-  ASSERT_TRUE(GetObjectW(banner, sizeof(size), &size));
-  EXPECT_EQ(size.bmWidth, 570);
-  EXPECT_EQ(size.bmHeight, 97);
+  // The banner is drawn for its place at the dialog's scale (the scale table checks it).
+  EXPECT_NE(SendDlgItemMessageW(dialog, IDC_BANNER, STM_GETIMAGE, IMAGE_BITMAP, 0), 0);
 }
 
 TEST_F(SetupDialogTest, TitlesFollowUpdateModeAndTheShortNameOnOffer) {
@@ -218,8 +225,8 @@ TEST_F(SetupDialogTest, RunningPrerequisiteInstallerDisablesEveryButtonUntilItHa
     RefreshDialog(dialog);
   }
   EXPECT_EQ(Text(dialog, IDC_DOTNET_STATUS), L".NET Framework 4.6.1 のインストールが完了しました");
-  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), gSetup.iconDone);
-  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), gSetup.iconCurrent);
+  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), kDone);
+  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), kCurrent);
   EXPECT_FALSE(Enabled(dialog, IDC_DOTNET_INSTALL));
   EXPECT_TRUE(Enabled(dialog, IDC_LOCALDB_INSTALL));
 }
@@ -230,9 +237,9 @@ TEST_F(SetupDialogTest, ApplicationButtonNeedsBothPrerequisitesAsTheRegistryTell
   PutFile(PiecePath(false), "piece");
   HWND dialog = Open();
   EXPECT_EQ(Text(dialog, IDC_PRODUCT_STATUS), L"Velto インストーラーが利用可能です");
-  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), gSetup.iconDone);
-  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), gSetup.iconDone);
-  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), gSetup.iconCurrent);
+  EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON), kDone);
+  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), kDone);
+  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), kCurrent);
   EXPECT_TRUE(Enabled(dialog, IDC_PRODUCT_INSTALL));
 
   // LocalDB removed meanwhile, its package at hand: offered again, the application not.
@@ -241,8 +248,8 @@ TEST_F(SetupDialogTest, ApplicationButtonNeedsBothPrerequisitesAsTheRegistryTell
   RefreshDialog(dialog);
   EXPECT_TRUE(Enabled(dialog, IDC_LOCALDB_INSTALL));
   EXPECT_FALSE(Enabled(dialog, IDC_PRODUCT_INSTALL));
-  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), gSetup.iconCurrent);
-  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), gSetup.iconPending);
+  EXPECT_EQ(Mark(dialog, IDC_LOCALDB_ICON), kCurrent);
+  EXPECT_EQ(Mark(dialog, IDC_PRODUCT_ICON), kPending);
 }
 
 TEST_F(SetupDialogTest, ApplicationInstallerThatCannotStartLeavesTheDialogShowingTheFailure) {
@@ -354,6 +361,147 @@ TEST_F(SetupDialogTest, SelfUpdateHandOverGivesUpTheInstanceMutex) {
   // The new setup program would now create the mutex afresh, not find it taken.
   UniqueHandle again(CreateMutexW(nullptr, TRUE, kName));
   EXPECT_NE(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+}
+
+// --- The dialog at 100, 125, 150 and 200 % -----------------------------------------
+// A process takes its DPI from the prefix's LogPixels when it starts: the last test runs
+// the one before it in a process of its own per scale, telling it the DPI to expect.
+
+constexpr wchar_t kExpectedDpiVariable[] = L"VELTO_TEST_DPI";
+struct Scale {
+  UINT dpi;
+  int markPixels, smallIconPixels;
+};
+constexpr Scale kScales[] = {{96, 32, 16}, {120, 40, 20}, {144, 48, 24}, {192, 64, 32}};
+
+int IconPixels(HICON icon) {
+  ICONINFO info = {};
+  BITMAP image = {};
+  if (!icon || !GetIconInfo(icon, &info)) return 0;
+  GetObjectW(info.hbmColor, sizeof(image), &image);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return image.bmWidth;
+}
+
+// Every visible control within the dialog and clear of the others, every static text
+// within its control, the banner's bitmap its control's size, the icons at the scale's.
+void ExpectWhole(HWND dialog, const Scale& scale, const std::string& where) {
+  RECT client = {}, banner = {}, both = {};
+  GetClientRect(dialog, &client);
+  const std::vector<ControlPlace> places = ReadPlaces(dialog);
+  for (size_t i = 0; i < places.size(); ++i) {
+    const RECT& place = places[i].rect;
+    const std::string what = where + ", control " + std::to_string(places[i].id);
+    EXPECT_TRUE(IntersectRect(&both, &place, &client) && EqualRect(&both, &place)) << what;
+    EXPECT_LE(places[i].textExtent.cx, place.right - place.left) << what;
+    EXPECT_LE(places[i].textExtent.cy, place.bottom - place.top) << what;
+    for (size_t j = i + 1; j < places.size(); ++j) {
+      EXPECT_FALSE(IntersectRect(&both, &place, &places[j].rect)) << what << " and " << places[j].id;
+    }
+  }
+  GetClientRect(GetDlgItem(dialog, IDC_BANNER), &banner);
+  BITMAP image = {};
+  GetObjectW(reinterpret_cast<HGDIOBJ>(
+                 SendDlgItemMessageW(dialog, IDC_BANNER, STM_GETIMAGE, IMAGE_BITMAP, 0)),
+             sizeof(image), &image);
+  EXPECT_EQ(image.bmWidth, banner.right) << where;
+  EXPECT_EQ(image.bmHeight, banner.bottom) << where;
+  EXPECT_GT(banner.bottom, MulDiv(90, int(scale.dpi), 96)) << where;
+  for (HICON mark : {gSetup.iconDone, gSetup.iconCurrent, gSetup.iconPending}) {
+    EXPECT_EQ(IconPixels(mark), scale.markPixels) << where;
+  }
+  EXPECT_EQ(IconPixels(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0))),
+            scale.smallIconPixels) << where;
+}
+
+TEST_F(SetupDialogTest, WholeAndSharpInEveryStateAtThisScale) {
+  wchar_t expected[16] = L"96";
+  GetEnvironmentVariableW(kExpectedDpiVariable, expected, 16);
+  const UINT dpi = UINT(_wtoi(expected));
+  const Scale* scale = std::find_if(std::begin(kScales), std::end(kScales),
+                                    [dpi](const Scale& row) { return row.dpi == dpi; });
+  ASSERT_NE(scale, std::end(kScales)) << dpi;
+  const struct {
+    const char* name;
+    const wchar_t* marks[kComponentCount];
+  } states[] = {{"first display", {kCurrent, kPending, kPending}},
+                {"downloading", {kCurrent, kPending, kPending}},
+                {"all installed", {kDone, kDone, kDone}},
+                {"failed", {kCurrent, kPending, kPending}}};
+  for (int state = 0; state < 4; ++state) {
+    const std::string where = std::to_string(dpi) + " DPI, " + states[state].name;
+    Clean();
+    gSetup.productDisplayName.store(L"Velto 3.2");
+    offerApplication_ = state != 0;
+    HWND dialog = Open();
+    ASSERT_EQ(WindowDpi(dialog), dpi) << where;
+    ShowWindow(dialog, SW_SHOWNA);  // a hidden dialog's controls count as hidden
+    TransferProgress& progress = gSetup.slots[kDotNet].progress;
+    if (state == 1) {
+      progress.total.store(72 << 20);
+      progress.received.store(30 << 20);
+      progress.active.store(true);
+      RefreshDownloadProgress(dialog);
+      // The longest text the line can show (the failed state shows the longest status).
+      wchar_t longest[kProgressTextUnits] = {};
+      FormatProgressText(0x1FFFFFFFu, 0x3FFFFFFFu, 1023u, true, longest);
+      SetDlgItemTextW(dialog, IDC_DOTNET_PROGRESS_TEXT, longest);
+    } else if (state == 2) {
+      SatisfyPrerequisites();
+      SetRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"Installed", 1, kView64);
+      SetRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"VersionCode", 7, kView64);
+      gSetup.productVersionCode.store(7);
+    } else if (state == 3) {
+      for (ComponentSlot& slot : gSetup.slots) slot.downloadFailed.store(true);
+    }
+    RefreshDialog(dialog);
+    for (int i = 0; i < kComponentCount; ++i) {
+      EXPECT_EQ(Mark(dialog, IDC_DOTNET_ICON + 4 * i), states[state].marks[i]) << where << i;
+    }
+    EXPECT_EQ(IsWindowVisible(GetDlgItem(dialog, IDC_DOTNET_PROGRESS_TEXT)) != FALSE, state == 1);
+    ExpectWhole(dialog, *scale, where);
+
+    progress.active.store(false);
+    DestroyWindow(dialog);
+    dialog_ = nullptr;
+  }
+
+  // Moved to a monitor with another scale: laid out again for it, font and all.
+  const Scale& other = dpi == 192 ? kScales[0] : kScales[3];
+  Clean();
+  HWND dialog = Open();
+  ShowWindow(dialog, SW_SHOWNA);
+  // Windows asks for the size first, and then suggests where to put it.
+  SIZE asked = {};
+  EXPECT_TRUE(SendMessageW(dialog, WM_GETDPISCALEDSIZE, other.dpi, reinterpret_cast<LPARAM>(&asked)));
+  RECT suggested = {200, 100, 200 + asked.cx, 100 + asked.cy}, moved = {};
+  SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(other.dpi, other.dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+  ExpectWhole(dialog, other, "moved to " + std::to_string(other.dpi));
+  GetWindowRect(dialog, &moved);
+  EXPECT_TRUE(EqualRect(&moved, &suggested));
+}
+
+// The prefix's LogPixels is put back afterwards, for the other tests of the lane.
+TEST(DialogScales, WholeAndSharpInEveryStateAtEveryScale) {
+  constexpr wchar_t kDesktop[] = L"Control Panel\\Desktop";
+  wchar_t program[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, program, MAX_PATH);
+  DWORD before = 0;
+  DWORD size = sizeof(before);
+  const bool had = RegGetValueW(HKEY_CURRENT_USER, kDesktop, L"LogPixels", RRF_RT_REG_DWORD,
+                                nullptr, &before, &size) == ERROR_SUCCESS;
+  for (const Scale& scale : kScales) {
+    SetRegDword(HKEY_CURRENT_USER, kDesktop, L"LogPixels", scale.dpi, kView64);
+    SetEnvironmentVariableW(kExpectedDpiVariable, std::to_wstring(scale.dpi).c_str());
+    EXPECT_EQ(RunAndWait(L"\"" + std::wstring(program) +
+                             L"\" --gtest_filter=*.WholeAndSharpInEveryStateAtThisScale", 60000),
+              0) << scale.dpi << " DPI";
+  }
+  SetEnvironmentVariableW(kExpectedDpiVariable, nullptr);
+  if (had) SetRegDword(HKEY_CURRENT_USER, kDesktop, L"LogPixels", before, kView64);
+  if (!had) DeleteRegValue(HKEY_CURRENT_USER, kDesktop, L"LogPixels", kView64);
 }
 
 }  // namespace

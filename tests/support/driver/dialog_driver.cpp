@@ -169,17 +169,81 @@ void ClickButton(HWND dialog, int id) {
   PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
-void PressEscape(HWND dialog) {
+void PressEscape(HWND dialog) { PressKey(dialog, VK_ESCAPE); }
+
+std::vector<int> TabOrder(HWND dialog) {
+  std::vector<int> order;
+  HWND first = GetNextDlgTabItem(dialog, nullptr, FALSE);
+  for (HWND control = first; control && order.size() < 64;) {
+    order.push_back(short(GetDlgCtrlID(control)));
+    control = GetNextDlgTabItem(dialog, control, FALSE);
+    if (control == first) break;
+  }
+  return order;
+}
+
+// The control of the dialog that has the focus in its thread, or null.
+HWND FocusedWindow(HWND dialog) {
   GUITHREADINFO info = {};
   info.cbSize = sizeof(info);
-  HWND target = dialog;
-  if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) && info.hwndFocus &&
-      (info.hwndFocus == dialog || IsChild(dialog, info.hwndFocus))) {
-    target = info.hwndFocus;
-  }
+  return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) &&
+                 IsChild(dialog, info.hwndFocus)
+             ? info.hwndFocus
+             : nullptr;
+}
+
+int FocusedControl(HWND dialog) {
+  HWND focus = FocusedWindow(dialog);
+  return focus ? short(GetDlgCtrlID(focus)) : 0;
+}
+
+void PressKey(HWND dialog, WORD key) {
+  HWND target = FocusedWindow(dialog) ? FocusedWindow(dialog) : dialog;
   // The dialog's message loop hands the key to IsDialogMessage, as for a real key.
-  PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-  PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+  const LPARAM scan = LPARAM(MapVirtualKeyW(key, MAPVK_VK_TO_VSC)) << 16;
+  PostMessageW(target, WM_KEYDOWN, key, scan | 1);
+  PostMessageW(target, WM_KEYUP, key, scan | 0xC0000001);
+}
+
+bool ShowsFocus(HWND dialog) {
+  DWORD_PTR state = 0;
+  if (!SendMessageTimeoutW(dialog, WM_QUERYUISTATE, 0, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
+                           &state)) {
+    return false;
+  }
+  return (state & UISF_HIDEFOCUS) == 0;
+}
+
+namespace {
+
+SIZE TextExtent(HWND control, const std::wstring& text) {
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  RECT extent = {};
+  DrawTextW(dc, text.c_str(), int(text.size()), &extent, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return {extent.right - extent.left, extent.bottom - extent.top};
+}
+
+}  // namespace
+
+std::vector<ControlPlace> ReadPlaces(HWND dialog) {
+  std::vector<ControlPlace> places;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(child)) continue;
+    wchar_t className[64] = {};
+    GetClassNameW(child, className, 64);
+    ControlPlace place = {short(GetDlgCtrlID(child)), className, {}, {}};
+    GetWindowRect(child, &place.rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place.rect), 2);
+    const LONG type = GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK;
+    if (lstrcmpiW(className, L"Static") == 0 && type <= SS_RIGHT) {
+      place.textExtent = TextExtent(child, WindowText(child));
+    }
+    places.push_back(place);
+  }
+  return places;
 }
 
 void PressCloseBox(HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }

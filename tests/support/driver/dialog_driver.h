@@ -77,6 +77,26 @@ void PressEscape(HWND dialog);
 // The close box (and Alt+F4): the system command SC_CLOSE.
 void PressCloseBox(HWND dialog);
 
+// The Tab key: the controls it reaches, from the first in order, by id.
+std::vector<int> TabOrder(HWND dialog);
+// The id of the control that has the keyboard focus in the dialog's thread; 0 when none.
+int FocusedControl(HWND dialog);
+// A key pressed and released, delivered to the control that has the focus (Tab, Enter).
+void PressKey(HWND dialog, WORD key);
+// Whether the dialog draws the focus rectangle (Windows hides it until a key is used).
+bool ShowsFocus(HWND dialog);
+
+// A visible control's place in the dialog's client area and, for a static text, the
+// extent of its text on one line in the control's own font. The extent needs the font,
+// so it is measured only for a dialog of this process.
+struct ControlPlace {
+  int id;
+  std::wstring className;
+  RECT rect;
+  SIZE textExtent;
+};
+std::vector<ControlPlace> ReadPlaces(HWND dialog);
+
 // UTF-8 lines describing the dialog: "caption <text>", then per control
 // "control <id> <class> enabled|disabled visible|hidden <text>".
 std::string DescribeDialog(const DialogState& state);

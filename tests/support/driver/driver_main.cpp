@@ -44,6 +44,8 @@ DWORD Number(const wchar_t* text) { return DWORD(wcstoul(text, nullptr, 10)); }
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // The rectangles it writes are in pixels of the screen, whatever the display scale.
+  SetProcessDPIAware();
   LaunchedProcess launched;
   HANDLE process = nullptr;
   DWORD processId = 0;

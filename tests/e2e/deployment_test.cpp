@@ -1,0 +1,227 @@
+// Deployment at scale, as an administrator's tools run the setup: quiet runs that never
+// wait for a window nobody sees, a passive run handed over to a newer setup program, log
+// places shared by many runs, the prerequisites apart, and an offline medium.
+#include <string>
+#include <vector>
+
+#include "detect/dotnet.h"
+#include "detect/localdb.h"
+#include "detect/registry.h"
+#include "e2e_fixture.h"
+#include "support/installers/test_installers.h"
+#include "support/test_signing.h"
+
+namespace {
+
+constexpr char kBom[] = "\xEF\xBB\xBF";
+constexpr DWORD kRunLimitMs = 180000;
+constexpr DWORD kQuickLimitMs = 60000;
+const wchar_t* const kPackages[] = {L"ldb2014sp3x86", L"ldb2014sp3x64", L"ldb2017rtmx64"};
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+bool Requested(const std::wstring& name) {
+  for (const LoggedRequest& request : ReadRequestLog(TestServer::kUpdate)) {
+    if (Contains(request.target, "/updater/" + Narrow(name))) return true;
+  }
+  return false;
+}
+
+// Polls the process's top-level windows until it ends: true when one was ever shown.
+struct WindowWatch {
+  DWORD processId;
+  bool seen = false;
+};
+
+BOOL CALLBACK NoteWindow(HWND window, LPARAM context) {
+  auto* watch = reinterpret_cast<WindowWatch*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner == watch->processId && IsWindowVisible(window)) watch->seen = true;
+  return TRUE;
+}
+
+class Deployment : public SetupProgramTest {
+ protected:
+  // The list of Velto 2026 with two pieces and every installer a medium carries; each
+  // file pinned in the list when pinned.
+  void PublishAll(bool pinned, const std::string& data = "application data") {
+    std::string pins;
+    auto publish = [&](const std::wstring& name, const std::string& bytes) {
+      Publish(name, bytes);
+      if (pinned) pins += "-2,SHA256:" + Narrow(name) + "," + Sha256Hex(bytes) + "\r\n";
+    };
+    publish(L"ndp461.upd", ReadFileBytes(StandInDotNetInstaller()));
+    for (const wchar_t* package : kPackages) {
+      publish(std::wstring(package) + L".upd",
+              ReadFileBytes(StandInLocalDbPackage(std::wstring(package) + L".msi")));
+    }
+    const std::string app = ReadFileBytes(StandInAppInstaller());
+    Publish(L"VeltoApp.upd", app);
+    Publish(L"VeltoData.upd", data);
+    const std::string appPin = pinned ? "," + Sha256Hex(app) : "";
+    const std::string dataPin = pinned ? "," + Sha256Hex(data) : "";
+    Publish(L"vtupdaterlist.upd", std::string(kBom) + pins +
+                                      "0,120,0,x,20000101_0000,Velto 2026\r\n"
+                                      "1,VeltoApp" + appPin + "\r\n"
+                                      "2,VeltoData" + dataPin + "\r\n");
+  }
+
+  long Run(const std::wstring& program, const std::wstring& arguments, DWORD limitMs) {
+    first_ = Launch(Quoted(program) + L" " + arguments);
+    EXPECT_TRUE(first_);
+    return first_ ? first_.WaitForExit(limitMs) : -1;
+  }
+
+  // A clean PC with no route to any server: no proxy file, so the built-in names (which
+  // no resolver knows) are asked.
+  void ForgetEverything() {
+    UndoStandInInstallations();
+    RemoveTree(QrnFolderPath());
+    DeleteRegTree(HKEY_CURRENT_USER, kProductRegistryKey, kView64);
+    RemoveProxyIni();
+    ClearRequestLog(TestServer::kUpdate);
+  }
+};
+
+TEST_F(Deployment, AQuietRunWhoseInstallerIsNoProgramEndsWith1603AndNeverShowsAWindow) {
+  const std::string notAProgram = "this is not a program";
+  Publish(L"ndp461.upd", notAProgram);
+  Publish(L"vtupdaterlist.upd", std::string(kBom) + "-2,SHA256:ndp461.upd," +
+                                    Sha256Hex(notAProgram) +
+                                    "\r\n0,120,0,x,20000101_0000,Velto 2026\r\n1,VeltoApp\r\n");
+  first_ = Launch(Quoted(program_) + L" /quiet");
+  ASSERT_TRUE(first_);
+  WindowWatch watch{first_.id()};
+  long exitCode = -1;
+  for (DWORD waited = 0; waited < kQuickLimitMs && exitCode == -1; waited += 50) {
+    EnumWindows(NoteWindow, reinterpret_cast<LPARAM>(&watch));
+    exitCode = first_.WaitForExit(50);
+  }
+  EXPECT_FALSE(watch.seen) << "a quiet run showed a window";
+  EXPECT_EQ(exitCode, 1603);
+  const std::string log = ReadFileBytes(WorkPath(L"VeltoSetup.log"));
+  EXPECT_TRUE(Contains(log, "exit code 1603 (the .NET Framework: the installer failed")) << log;
+}
+
+TEST_F(Deployment, APassiveRunHandedToANewerProgramEndsWithItsCodeAndPassesTheLogOn) {
+  const std::string newer = ReadFileBytes(VT_STANDIN_SETUP_EXE);
+  Publish(L"newsetup.upd", newer);
+  Publish(L"vtupdaterlist.upd", std::string(kBom) +
+                                    "0,120,0,x,20000101_0000,Velto 2026\r\n"
+                                    "-1,5,,,20000101_0000,newsetup," + Sha256Hex(newer) +
+                                    "\r\n1,VeltoApp\r\n");
+  // The newer program takes the real mutex: it ends at once while the first holds it.
+  ScopedEnvironment mutex(L"VELTO_SETUP_MUTEX", L"Local\\VTSETUPMUTEX201909171615");
+  ScopedEnvironment code(L"VELTO_STANDIN_EXIT_CODE", L"1641");
+  const std::wstring log = folder_ / L"deploy.log";
+  EXPECT_EQ(Run(program_, L"/qb /prerequisites /log " + Quoted(log), kQuickLimitMs), 1641);
+  EXPECT_EQ(Recorded(), std::vector<std::wstring>{Quoted(WorkPath(L"newsetup.exe")) +
+                                                  L" /passive /prerequisites /log " + Quoted(log)});
+}
+
+TEST_F(Deployment, ALogPlaceThatIsAFolderInUseOrAnotherProgramsIsLeftAlone) {
+  const std::string ours = "2026-12-08 14:03:07.125 ui     Velto Setup revision 4\r\n";
+  const std::string theirs = "another program's report\r\n";
+  CreateDirectoryW((folder_ / L"logs").c_str(), nullptr);
+  WriteFileBytes(folder_ / L"busy.log", ours);
+  WriteFileBytes(folder_ / L"other.log", theirs);
+  WriteFileBytes(folder_ / L"mine.log", ours);
+  // Another run still writes busy.log.
+  UniqueFile live(CreateFileW((folder_ / L"busy.log").c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(live);
+  const struct {
+    const wchar_t* place;
+    const wchar_t* logName;  // %u: this run's process id
+    const wchar_t* untouched;
+    const std::string* before;
+  } rows[] = {
+      {L"logs", L"logs\\VeltoSetup.log", nullptr, nullptr},
+      {L"busy.log", L"busy.%u.log", L"busy.log", &ours},
+      {L"other.log", L"other.%u.log", L"other.log", &theirs},
+      {L"mine.log", L"mine.log", L"mine.1.log", &ours},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.place));
+    // No list on the server: the run ends at once with 1603.
+    EXPECT_EQ(Run(program_, L"/S /frobnicate /log " + Quoted(folder_ / row.place), kQuickLimitMs),
+              1603);
+    wchar_t name[64];
+    wsprintfW(name, row.logName, unsigned(first_.id()));
+    const std::string log = ReadFileBytes(folder_ / name);
+    for (const char* line : {"program: ", "local time is UTC", "detected: .NET Framework release",
+                             "ignored (not a switch of this program): /frobnicate",
+                             "exit code 1603 (the application: no update information)"}) {
+      EXPECT_TRUE(Contains(log, line)) << line << "\n" << log;
+    }
+    if (row.untouched) {
+      EXPECT_EQ(ReadFileBytes(folder_ / row.untouched), *row.before);
+    }
+  }
+  EXPECT_TRUE(IsDirectory(folder_ / L"logs"));
+  EXPECT_FALSE(PathExists(folder_ / L"other.1.log"));
+}
+
+TEST_F(Deployment, PrerequisitesApartInstallBothAndLeaveTheApplicationAlone) {
+  PublishAll(false);
+  EXPECT_EQ(Run(program_, L"/prerequisites /quiet", kRunLimitMs), 0);
+  EXPECT_EQ(ReadDotNetRelease(), kStandInDotNetRelease);
+  EXPECT_GE(MaxLocalDbMajorVersion(), 12);
+  EXPECT_FALSE(Requested(L"VeltoApp.upd")) << "no piece is fetched";
+  EXPECT_EQ(ReadRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"Installed", 0, true), 0);
+  EXPECT_EQ(Recorded(), std::vector<std::wstring>{Quoted(WorkPath(L"ndp461.exe")) +
+                                                  L" /q /norestart"});
+}
+
+TEST_F(Deployment, ALayoutInstallsEverythingWithoutAServerAndRefusesATamperedFile) {
+  PublishAll(true);
+  const std::wstring medium = folder_ / L"medium";
+  ASSERT_EQ(Run(program_, L"/layout " + Quoted(medium), kRunLimitMs), 0);
+  for (const wchar_t* package : kPackages) {
+    EXPECT_TRUE(PathExists(medium + L"\\Assets\\" + package + L".msi")) << Narrow(package);
+  }
+  ForgetEverything();
+  const std::wstring copy = medium + L"\\VeltoSetup.exe";
+  EXPECT_EQ(Run(copy, L"/quiet", kRunLimitMs), 0);
+  EXPECT_TRUE(ReadRequestLog(TestServer::kUpdate).empty()) << "the medium needs no server";
+  EXPECT_EQ(ReadDotNetRelease(), kStandInDotNetRelease);
+  EXPECT_GE(MaxLocalDbMajorVersion(), 12);
+  EXPECT_EQ(ReadRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"VersionCode", 0, true), 120);
+  // The medium's information file carries the pins: a changed installer is not started.
+  ForgetEverything();
+  WriteFileBytes(medium + L"\\Assets\\ndp461.exe", ReadFileBytes(StandInDotNetInstallerRestart()));
+  EXPECT_EQ(Run(copy, L"/quiet", kRunLimitMs), 1603);
+  EXPECT_EQ(ReadDotNetRelease(), 0u);
+}
+
+TEST_F(Deployment, AnInterruptedLayoutFinishesWithoutFetchingCompletedFilesAgain) {
+  PublishAll(true, RandomBytes(200000, 7));
+  HoldAfter(L"VeltoData.upd", 1000);
+  const std::wstring medium = folder_ / L"medium";
+  first_ = Launch(Quoted(program_) + L" /layout " + Quoted(medium));
+  ASSERT_TRUE(first_);
+  const std::wstring partial = WorkPath(L"VeltoData.upi.FilePart");
+  for (int i = 0; i < 600 && FileSizeOf(partial) < 1000; ++i) Sleep(50);
+  ASSERT_EQ(FileSizeOf(partial), 1000) << "the last piece was not held part-way";
+  first_.Kill();
+  Release(L"VeltoData.upd");
+  ClearRequestLog(TestServer::kUpdate);
+  EXPECT_EQ(Run(program_, L"/layout " + Quoted(medium), kRunLimitMs), 0);
+  for (const wchar_t* done : {L"ndp461.upd", L"ldb2017rtmx64.upd", L"VeltoApp.upd"}) {
+    EXPECT_FALSE(Requested(done)) << Narrow(done) << " was fetched again";
+  }
+  std::vector<std::string> ranges;
+  for (const LoggedRequest& request : ReadRequestLog(TestServer::kUpdate)) {
+    if (Contains(request.target, "VeltoData.upd")) ranges.push_back(request.range);
+  }
+  EXPECT_EQ(ranges, std::vector<std::string>{"bytes=1000-"});
+  EXPECT_EQ(FileSizeOf(medium + L"\\Assets\\VeltoData.upi"), 200000);
+}
+
+}  // namespace

@@ -35,9 +35,10 @@ DWORD WINAPI WriteLines(void* context) {
 TEST(SetupLog, KeepsThePreviousRunAndNeverTearsALine) {
   TempFolder temp;
   const std::wstring path = temp / L"VeltoSetup.log";
-  WriteFileBytes(path, "previous run\r\n");
+  const std::string previous = "2026-12-07 09:00:00.000 ui     previous run\r\n";
+  WriteFileBytes(path, previous);
   ASSERT_TRUE(OpenSetupLog(path.c_str()));
-  EXPECT_EQ(ReadFileBytes(temp / L"VeltoSetup.1.log"), "previous run\r\n");
+  EXPECT_EQ(ReadFileBytes(temp / L"VeltoSetup.1.log"), previous);
   LogEvent(L"text with\r\nan injected line: %s", L"日本語");
   {
     // A refused second setup program adds its line while this log is open; the running

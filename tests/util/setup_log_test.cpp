@@ -96,7 +96,9 @@ TEST(SetupLog, StopsAtItsLimitWithALineThatSaysSoAndKeepsRoomForTheEnd) {
   EXPECT_GT(log.size(), size_t(kLogLimitBytes - kLogEndReserveBytes) - 1000);
   const size_t full = log.find("size limit");
   ASSERT_NE(full, std::string::npos);
-  EXPECT_GT(log.find("exit code 1603."), full);
+  const size_t end = log.find("exit code 1603.");
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_GT(end, full);
   EXPECT_EQ(log.substr(log.size() - 9), "closing\r\n");
 }
 

@@ -99,9 +99,7 @@ void SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin) {
     LogEvent(L"self-update: the newer setup program could not be fetched");
     const bool unattended = gSetup.runMode != RunMode::kInteractive;
     if (unattended) LogEndEvent(L"The newer setup program could not be fetched (exit code 1603).");
-    // An unattended run ends with the outcome of the whole work, which the newer program
-  // now does: a deployment tool must not read success before it has ended.
-  if (gSetup.runMode == RunMode::kInteractive) {
+    if (gSetup.runMode != RunMode::kQuiet) {
       MessageBoxW(nullptr, kSetupFetchFailedText, kErrorTitle, MB_OK | MB_ICONERROR);
     }
     CloseSetupLog(L"The setup has ended.");

@@ -48,8 +48,9 @@ BOOL CALLBACK NoteWindow(HWND window, LPARAM context) {
 class Deployment : public SetupProgramTest {
  protected:
   // The list of Velto 2026 with two pieces and every installer a medium carries; each
-  // file pinned in the list when pinned.
-  void PublishAll(bool pinned, const std::string& data = "application data") {
+  // file pinned in the list when pinned, the list signed by signer when given.
+  void PublishAll(bool pinned, const std::string& data = "application data",
+                  const TestSigningKey* signer = nullptr) {
     std::string pins;
     auto publish = [&](const std::wstring& name, const std::string& bytes) {
       Publish(name, bytes);
@@ -65,10 +66,21 @@ class Deployment : public SetupProgramTest {
     Publish(L"VeltoData.upd", data);
     const std::string appPin = pinned ? "," + Sha256Hex(app) : "";
     const std::string dataPin = pinned ? "," + Sha256Hex(data) : "";
-    Publish(L"vtupdaterlist.upd", std::string(kBom) + pins +
-                                      "0,120,0,x,20000101_0000,Velto 2026\r\n"
-                                      "1,VeltoApp" + appPin + "\r\n"
-                                      "2,VeltoData" + dataPin + "\r\n");
+    const std::string list = std::string(kBom) + pins + "0,120,0,x,20000101_0000,Velto 2026\r\n" +
+                             "1,VeltoApp" + appPin + "\r\n2,VeltoData" + dataPin + "\r\n";
+    Publish(L"vtupdaterlist.upd", list);
+    if (signer) Publish(L"vtupdaterlist.sig", signer->SignatureLine(list) + "\n");
+  }
+
+  // The program under test built with the public key of signer, as a vendor sets it.
+  void GiveKeys(const TestSigningKey& signer) {
+    HANDLE update = BeginUpdateResourceW(program_.c_str(), FALSE);
+    ASSERT_TRUE(update);
+    ASSERT_TRUE(UpdateResourceW(update, MAKEINTRESOURCEW(10), L"VELTOKEYS",
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                const_cast<char*>(signer.PublicKey().data()),
+                                DWORD(signer.PublicKey().size())));
+    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
   }
 
   long Run(const std::wstring& program, const std::wstring& arguments, DWORD limitMs) {
@@ -179,8 +191,10 @@ TEST_F(Deployment, PrerequisitesApartInstallBothAndLeaveTheApplicationAlone) {
                                                   L" /q /norestart"});
 }
 
-TEST_F(Deployment, ALayoutInstallsEverythingWithoutAServerAndRefusesATamperedFile) {
-  PublishAll(true);
+TEST_F(Deployment, AKeyedLayoutInstallsEverythingWithoutAServerAndRefusesATamperedFile) {
+  const TestSigningKey publisher;
+  GiveKeys(publisher);
+  PublishAll(true, "application data", &publisher);
   const std::wstring medium = folder_ / L"medium";
   ASSERT_EQ(Run(program_, L"/layout " + Quoted(medium), kRunLimitMs), 0);
   for (const wchar_t* package : kPackages) {

@@ -151,6 +151,7 @@ TEST(NextStep, OneStepAtATimeInOrderAndEveryEndWithItsCode) {
       {7, 8, 1, false, true, true, E, -1, 3010, "p"},
       {8, 3, 3, true, true, false, I, kLocalDb, 0, "p"},
       {5, 8, 3, true, true, false, W, -1, 0, "p"},
+      {8, 8, kPhaseHandedOver, true, true, false, W, -1, 0, "p"},
       // Without a worker nothing would ever come: the run ends at once.
       {3, 3, kPhasePreparing, true, true, false, E, -1, 1603, "w"},
       {3, 3, kPhasePreparing, false, true, false, E, -1, 1603, "w"},

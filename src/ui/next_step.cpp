@@ -24,7 +24,10 @@ NextStep NextStepFor(const NextStepInputs& in) {
   if (in.workerMissing) return Fail(kNoStep, L"the worker thread could not be started");
   // Ending now would leave an installer behind that nobody judges.
   if (steps.s0 == kStatusInstalling || steps.s1 == kStatusInstalling) return Wait();
-  if (in.prerequisitesOnly && IsStepFinished(steps.s0) && IsStepFinished(steps.s1)) {
+  // A newer setup program that takes over does the run's work and gives its end.
+  const bool handingOver = steps.s2 == kPhaseAwaitingMutex || steps.s2 == kPhaseHandedOver;
+  if (in.prerequisitesOnly && !handingOver && IsStepFinished(steps.s0) &&
+      IsStepFinished(steps.s1)) {
     return {NextAction::kEnd, kNoStep, in.restartAsked ? kExitRestartRequired : kExitSuccess,
             in.restartAsked ? L"both prerequisites are in place; a restart was asked for"
                             : L"both prerequisites are in place"};
@@ -121,5 +124,5 @@ const wchar_t* StepLogName(ComponentId step) {
 
 void LogUnattendedEnd(const NextStep& end) {
   LogEndEvent(L"The unattended setup ends with exit code %d (%s: %s).", end.exitCode,
-           StepLogName(end.step), end.reason ? end.reason : L"no reason given");
+              StepLogName(end.step), end.reason ? end.reason : L"no reason given");
 }

@@ -11,15 +11,13 @@
 #include "util/setup_log.h"
 #include "worker/component_status.h"
 
-namespace {
-
-// The dialog's half of a self-update, which no dialog does here: the newer setup
-// program may start only once this one no longer holds the single-instance mutex.
 void HandOverInstanceMutex() {
   if (gSetup.phase.load(std::memory_order_acquire) != kPhaseAwaitingMutex) return;
   gSetup.instanceMutex.reset();
   gSetup.phase.store(kPhaseHandedOver, std::memory_order_release);
 }
+
+namespace {
 
 // What a refresh of the dialog reads, in its order (the evaluation posts the download
 // requests, so the lowest step with a missing installer is fetched first).
@@ -71,7 +69,7 @@ int32_t RunQuietly() {
   const bool elevated = IsProcessElevated();
   for (;;) {
     HandOverInstanceMutex();
-    const NextStepInputs inputs{EvaluateSteps(), true, elevated, RestartAskedInThisRun()};
+    const NextStepInputs inputs = NextStepInputsFor(EvaluateSteps(), true, elevated);
     const NextStep next = NextStepFor(inputs);
     switch (next.action) {
       case NextAction::kInstall:

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "app/layout_run.h"
 #include "app/quiet_run.h"
 #include "app/run_log.h"
 #include "state/command_line.h"
@@ -54,10 +55,20 @@ int32_t RunSetup() {
   const CommandLineOptions options = ParseCommandLine(GetCommandLineW());
   gSetup.updateMode.store(options.updateMode, std::memory_order_relaxed);
   gSetup.runMode = options.mode;
+  gSetup.prerequisitesOnly = options.prerequisitesOnly;
+  // Unattended, a box that asks to insert a disk or reports a crash (this program's or an
+  // installer's, which inherit the mode) would wait for nobody.
+  if (options.mode != RunMode::kInteractive) {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
+  }
   OpenRunLog(options);
   InitializeCriticalSection(&gSetup.stateLock);
   int32_t exitCode = kExitSuccess;
-  if (InitSetupState()) exitCode = gSetup.runMode == RunMode::kQuiet ? RunQuietly() : RunDialog();
+  if (InitSetupState()) {
+    exitCode = options.layoutFolder           ? RunLayout(options.layoutFolder.get())
+               : gSetup.runMode == RunMode::kQuiet ? RunQuietly()
+                                                   : RunDialog();
+  }
   if (gSetup.stopEvent) SetEvent(gSetup.stopEvent.get());
   StopWorkerThread(exitCode);
   DeleteCriticalSection(&gSetup.stateLock);

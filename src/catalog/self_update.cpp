@@ -49,7 +49,9 @@ void HandOverAndStart(HeapString commandLine, UniqueFile heldProgram) {
   // Closed before the newer program starts, so that it finds the file free and keeps it
   // as the previous run's log.
   CloseSetupLog(L"The setup has ended: a newer setup program takes over.");
-  if (gSetup.runMode != RunMode::kQuiet) {
+  // An unattended run ends with the outcome of the whole work, which the newer program
+  // now does: a deployment tool must not read success before it has ended.
+  if (gSetup.runMode == RunMode::kInteractive) {
     if (commandLine) RunCommandLine(commandLine.get());
     commandLine.reset();
     heldProgram.reset();
@@ -85,14 +87,18 @@ void SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin) {
     }
     if (fetched) {
       HeapString path = WorkPath(localName.get(), true);
-      commandLine = SetupCommandLine(
-          path.get(), gSetup.updateMode.load(std::memory_order_relaxed), gSetup.runMode);
+      // Every switch of this run goes on: the newer program does this run's work.
+      const CommandLineOptions options = ParseCommandLine(GetCommandLineW());
+      HeapString program = SetupCommandLine(
+          path.get(), gSetup.updateMode.load(std::memory_order_relaxed), RunMode::kInteractive);
+      HeapString switches = PassedOnSwitches(options);
+      if (program && switches) commandLine = ConcatString(program.get(), switches.get());
     }
   }
   if (!fetched) {
     LogEvent(L"self-update: the newer setup program could not be fetched");
     const bool unattended = gSetup.runMode != RunMode::kInteractive;
-    if (unattended) LogEvent(L"The newer setup program could not be fetched (exit code 1603).");
+    if (unattended) LogEndEvent(L"The newer setup program could not be fetched (exit code 1603).");
     if (gSetup.runMode != RunMode::kQuiet) {
       MessageBoxW(nullptr, kSetupFetchFailedText, kErrorTitle, MB_OK | MB_ICONERROR);
     }

@@ -14,8 +14,8 @@ HeapString SetupCommandLine(const wchar_t* path, bool updateMode,
 
 // Fetches setupBaseName + ".upd" from the update server as setupBaseName + ".exe" in the
 // work folder (always afresh), hands the single-instance mutex over to the UI thread,
-// starts the fetched program with SetupCommandLine (in update mode and in the run mode
-// of this one) and ends the process with exit code 0. A base name that is absent or not
+// starts the fetched program with SetupCommandLine (in update mode) followed by every
+// switch of this run (PassedOnSwitches) and ends as HandOverAndStart ends. A base name that is absent or not
 // a bare file name fails like a failed fetch: an error message box, then exit code 0;
 // with /quiet no box and 1603, with /passive the box and 1603.
 // setupPin is the SHA-256 from the setup revision record: a fetched program that differs
@@ -26,8 +26,8 @@ HeapString SetupCommandLine(const wchar_t* path, bool updateMode,
 // The hand-over on its own: sets phase to kPhaseAwaitingMutex, tests it at once and
 // every 100 ms until the UI thread has closed instanceMutex and moved it on (no time
 // limit), then starts commandLine (unless null; a failed start is not reported) and
-// ends the process with exit code 0. With /quiet it waits for the started program and
-// ends with its exit code (1603 when nothing could be started), so that a deployment
-// tool reads the outcome of the whole run. heldProgram, when given, stays open until the
+// ends the process with exit code 0. With /quiet or /passive it waits for the started
+// program and ends with its exit code (1603 when nothing could be started), so that a
+// deployment tool reads the outcome of the whole run. heldProgram, when given, stays open until the
 // start has been made.
 [[noreturn]] void HandOverAndStart(HeapString commandLine, UniqueFile heldProgram = UniqueFile());

@@ -9,3 +9,5 @@ inline constexpr int32_t kExitRestartRequired = 3010;
 inline constexpr int32_t kExitCancelled = 1602;
 inline constexpr int32_t kExitFailed = 1603;
 inline constexpr int32_t kExitAlreadyRunning = 1618;
+// Another installation is in progress (msiexec's own code): deployment tools retry later.
+inline constexpr int32_t kExitInstallInProgress = 1618;

@@ -105,6 +105,8 @@ struct SetupState {
   std::atomic<bool> updateMode{false};
   // Set from the command line before the worker thread exists; read-only afterwards.
   RunMode runMode = RunMode::kInteractive;
+  // "/prerequisites": steps 1 and 2 only; the application step fetches and starts nothing.
+  bool prerequisitesOnly = false;
   std::atomic<bool> localAssetsMode{false};
   // Dialog state (UI thread only).
   bool refreshBusy = false;

@@ -21,8 +21,17 @@ ComponentStatus StatusOf(const ButtonInputs& steps, ComponentId id) {
 
 NextStep NextStepFor(const NextStepInputs& in) {
   const ButtonInputs& steps = in.steps;
+  if (in.workerMissing) return Fail(kNoStep, L"the worker thread could not be started");
   // Ending now would leave an installer behind that nobody judges.
   if (steps.s0 == kStatusInstalling || steps.s1 == kStatusInstalling) return Wait();
+  // A newer setup program that takes over does the run's work and gives its end.
+  const bool handingOver = steps.s2 == kPhaseAwaitingMutex || steps.s2 == kPhaseHandedOver;
+  if (in.prerequisitesOnly && !handingOver && IsStepFinished(steps.s0) &&
+      IsStepFinished(steps.s1)) {
+    return {NextAction::kEnd, kNoStep, in.restartAsked ? kExitRestartRequired : kExitSuccess,
+            in.restartAsked ? L"both prerequisites are in place; a restart was asked for"
+                            : L"both prerequisites are in place"};
+  }
   if (steps.s2 == kPhaseFailed) return Fail(kProduct, L"no update information");
   // Without a window an elevation prompt would wait for nobody; better to say so before
   // anything is downloaded.
@@ -38,6 +47,11 @@ NextStep NextStepFor(const NextStepInputs& in) {
     const ComponentStatus status = StatusOf(steps, id);
     if (IsStepFinished(status)) continue;
     if (status == kStatusDownloadFailed) return Fail(id, L"the download failed");
+    if (status == kStatusInstallFailed &&
+        in.installerExitCodes[id] == uint32_t(kExitInstallInProgress)) {
+      return {NextAction::kEnd, id, kExitInstallInProgress,
+              L"another installation is in progress (1618); try again later"};
+    }
     if (status == kStatusInstallFailed) {
       return Fail(id, L"the installer failed, could not be started, or left it not installed");
     }
@@ -78,6 +92,16 @@ bool RestartAskedInThisRun() {
   return false;
 }
 
+NextStepInputs NextStepInputsFor(const ButtonInputs& steps, bool quiet, bool elevated) {
+  return {steps,
+          quiet,
+          elevated,
+          RestartAskedInThisRun(),
+          gSetup.prerequisitesOnly,
+          !gSetup.workerThread,
+          {gSetup.slots[kDotNet].installerExitCode, gSetup.slots[kLocalDb].installerExitCode}};
+}
+
 int32_t HandOverExitCode() {
   if (gSetup.runMode == RunMode::kInteractive || !RestartAskedInThisRun()) return kExitSuccess;
   LogUnattendedEnd({NextAction::kEnd, kNoStep, kExitRestartRequired,
@@ -99,6 +123,6 @@ const wchar_t* StepLogName(ComponentId step) {
 }
 
 void LogUnattendedEnd(const NextStep& end) {
-  LogEvent(L"The unattended setup ends with exit code %d (%s: %s).", end.exitCode,
-           StepLogName(end.step), end.reason ? end.reason : L"no reason given");
+  LogEndEvent(L"The unattended setup ends with exit code %d (%s: %s).", end.exitCode,
+              StepLogName(end.step), end.reason ? end.reason : L"no reason given");
 }

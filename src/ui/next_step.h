@@ -29,6 +29,9 @@ struct NextStepInputs {
   bool quiet;          // no window: nothing may ask for elevation
   bool elevated;
   bool restartAsked;   // a prerequisite installer asked for a restart
+  bool prerequisitesOnly;  // "/prerequisites": the run is over once steps 1 and 2 are
+  bool workerMissing;      // the worker thread could not be started: nothing would come
+  uint32_t installerExitCodes[2];  // of the last ended installer of steps 1 and 2 (0: none)
 };
 
 // One step at a time, in order: nothing starts or ends while a prerequisite installer
@@ -39,7 +42,11 @@ struct NextStepInputs {
 // installation that failed ends the run with 1603; a
 // prerequisite whose installer is available is installed once the steps before it are
 // done; the application's installer is started once its button would be offered; all
-// three steps done ends with 0, or 3010 when a restart was asked for.
+// three steps done ends with 0, or 3010 when a restart was asked for. With
+// prerequisitesOnly both prerequisites done end the run (0 or 3010) whatever the
+// application step reads. A prerequisite whose installer ended with 1618 (another
+// installation in progress) ends the run with 1618, which deployment tools retry.
+// Without a worker thread the run ends at once with 1603.
 NextStep NextStepFor(const NextStepInputs& inputs);
 
 // Installer exit codes that ask for a restart (3010 needed, 1641 initiated).
@@ -47,6 +54,9 @@ bool AsksForRestart(uint32_t installerExitCode);
 
 // Whether an installer of this run asked for a restart.
 bool RestartAskedInThisRun();
+
+// What the next-step decision reads besides the steps, from this run's shared state.
+NextStepInputs NextStepInputsFor(const ButtonInputs& steps, bool quiet, bool elevated);
 
 // The exit code when the run ends by handing over to the application's installer: 0 in
 // the interactive mode; otherwise 3010 when a restart was asked for (and logged), else 0.

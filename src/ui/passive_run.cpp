@@ -24,7 +24,7 @@ int ButtonOf(ComponentId step) {
 
 void PressOnByItself(HWND dialog, const ButtonInputs& steps) {
   // The prerequisite buttons ask for elevation themselves, once per installer.
-  const NextStepInputs inputs{steps, false, true, RestartAskedInThisRun()};
+  const NextStepInputs inputs = NextStepInputsFor(steps, false, true);
   const NextStep next = NextStepFor(inputs);
   switch (next.action) {
     case NextAction::kInstall:

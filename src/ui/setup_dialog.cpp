@@ -106,9 +106,11 @@ bool IsFirstPieceNamed() {
 }
 
 // The UI thread's half of the self-update: the new setup program may start only once
-// this one no longer holds the single-instance mutex.
-void HandOverInstanceMutex() {
+// this one no longer holds the single-instance mutex. A passive run waits for the newer
+// program, whose own dialog takes this one's place.
+void HandOverInstanceMutex(HWND dialog) {
   if (gSetup.phase.load(std::memory_order_acquire) != kPhaseAwaitingMutex) return;
+  if (gSetup.runMode == RunMode::kPassive) ShowWindow(dialog, SW_HIDE);
   gSetup.instanceMutex.reset();
   gSetup.phase.store(kPhaseHandedOver, std::memory_order_release);
 }
@@ -329,7 +331,7 @@ void RefreshDialog(HWND dialog) {
     SendDlgItemMessageW(dialog, IDC_LOCALDB_INSTALL, BCM_SETSHIELD, 0, TRUE);
   }
 
-  HandOverInstanceMutex();
+  HandOverInstanceMutex(dialog);
   if (gSetup.runMode == RunMode::kPassive) PressOnByItself(dialog, inputs);
 }
 

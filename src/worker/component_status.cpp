@@ -101,6 +101,10 @@ ComponentStatus ComponentStatusOf(ComponentId id) {
   if (id == kProduct) {
     const UpdatePhase phase = gSetup.phase.load(std::memory_order_acquire);
     if (phase != kPhaseReady) return phase;
+    // With /prerequisites the application is left alone: none of its pieces is fetched.
+    if (gSetup.prerequisitesOnly) {
+      return IsComponentSatisfied(kProduct) ? kStatusAlreadyInstalled : kStatusWaitingForDownload;
+    }
   }
   ComponentSlot& slot = gSetup.slots[id];
   if (slot.installFailed) return kStatusInstallFailed;
@@ -190,6 +194,11 @@ UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate) 
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NO_CONSOLE;
+  // Unattended, nobody would answer the shell's error box or a zone prompt for an
+  // installer on a share: a failed start shows as an installer that failed instead.
+  if (gSetup.runMode != RunMode::kInteractive) {
+    info.fMask |= SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS;
+  }
   info.lpVerb = elevate ? L"RunAs" : nullptr;
   info.nShow = SW_SHOWNORMAL;
   HeapString parameters;

@@ -34,29 +34,79 @@ TEST(UpdateMode, OnlyAnExactDashUAsTheFirstArgument) {
   }
 }
 
+std::wstring gIgnored;
+
+void NoteIgnored(const wchar_t* argument) { gIgnored += std::wstring(argument) + L";"; }
+
 TEST(CommandLine, SwitchesAnywhereInAnyCaseAndTheLogPlace) {
   const struct {
     const wchar_t* commandLine;
     bool updateMode;
     RunMode mode;
     const wchar_t* logPath;
+    bool prerequisitesOnly = false;
+    const wchar_t* layout = nullptr;
+    const wchar_t* ignored = L"";
   } rows[] = {
       {L"VeltoSetup.exe", false, RunMode::kInteractive, nullptr},
+      // The spellings of other installer engines; other arguments are named as ignored.
+      {L"VeltoSetup.exe /q", false, RunMode::kQuiet, nullptr},
+      {L"VeltoSetup.exe -QN", false, RunMode::kQuiet, nullptr},
+      {L"VeltoSetup.exe /s /qb", false, RunMode::kQuiet, nullptr},
+      {L"VeltoSetup.exe /Silent", false, RunMode::kQuiet, nullptr},
+      {L"VeltoSetup.exe /qb x /norestart", false, RunMode::kPassive, nullptr, false, nullptr, L"x;"},
+      {L"VeltoSetup.exe -U /basicUI /qr /sil", true, RunMode::kPassive, nullptr, false, nullptr, L"/qr;/sil;"},
+      {L"VeltoSetup.exe /prerequisites", false, RunMode::kPassive, nullptr, true},
+      {L"VeltoSetup.exe /quiet /Prerequisites", false, RunMode::kQuiet, nullptr, true},
+      {L"VeltoSetup.exe /layout C:\\m\\..\\medium", false, RunMode::kQuiet, nullptr, false, L"C:\\medium"},
+      {L"VeltoSetup.exe /passive /layout \"C:\\a b\"", false, RunMode::kPassive, nullptr, false, L"C:\\a b"},
+      {L"VeltoSetup.exe /log C:\\logs\\..\\x.log /layout", false, RunMode::kInteractive, L"C:\\x.log", false, nullptr, L"/layout;"},
       {L"VeltoSetup.exe -U /PASSIVE", true, RunMode::kPassive, nullptr},
       {L"VeltoSetup.exe /passive -Quiet", false, RunMode::kQuiet, nullptr},
-      {L"VeltoSetup.exe /log \"C:\\a b\\s.log\" -U", false, RunMode::kInteractive, L"C:\\a b\\s.log"},
-      {L"VeltoSetup.exe -U -LOG x.log /norestart", true, RunMode::kInteractive, L"x.log"},
-      {L"VeltoSetup.exe /log", false, RunMode::kInteractive, nullptr},
-      {L"VeltoSetup.exe quiet //passive /quiet-", false, RunMode::kInteractive, nullptr},
+      {L"VeltoSetup.exe /log \"C:\\a b\\s.log\" -U", false, RunMode::kInteractive, L"C:\\a b\\s.log",
+       false, nullptr, L"-U;"},
+      {L"VeltoSetup.exe -U -LOG C:\\x.log /norestart", true, RunMode::kInteractive, L"C:\\x.log"},
+      {L"VeltoSetup.exe /log", false, RunMode::kInteractive, nullptr, false, nullptr, L"/log;"},
+      {L"VeltoSetup.exe quiet //passive /quiet-", false, RunMode::kInteractive, nullptr, false,
+       nullptr, L"quiet;//passive;/quiet-;"},
       {L"VeltoSetup.exe -passive /Log C:\\v.log /norestart", false, RunMode::kPassive, L"C:\\v.log"},
       {L"VeltoSetup.exe /quiet /NORESTART /passive", false, RunMode::kQuiet, nullptr},
   };
   for (const auto& row : rows) {
-    const CommandLineOptions options = ParseCommandLine(row.commandLine);
+    gIgnored.clear();
+    const CommandLineOptions options = ParseCommandLine(row.commandLine, NoteIgnored);
     EXPECT_EQ(options.updateMode, row.updateMode) << Narrow(row.commandLine);
     EXPECT_EQ(options.mode, row.mode) << Narrow(row.commandLine);
     EXPECT_EQ(Text(options.logPath), row.logPath ? row.logPath : L"<null>")
         << Narrow(row.commandLine);
+    EXPECT_EQ(options.prerequisitesOnly, row.prerequisitesOnly) << Narrow(row.commandLine);
+    EXPECT_EQ(Text(options.layoutFolder), row.layout ? row.layout : L"<null>")
+        << Narrow(row.commandLine);
+    EXPECT_EQ(gIgnored, row.ignored) << Narrow(row.commandLine);
+  }
+}
+
+TEST(CommandLine, ANewerProgramGetsEverySwitchBackAsItWasMeant) {
+  const struct {
+    const wchar_t* commandLine;
+    const wchar_t* passedOn;
+  } rows[] = {
+      {L"VeltoSetup.exe -U", L""},
+      {L"VeltoSetup.exe /s /log C:\\Logs\\", L" /quiet /log \"C:\\Logs\\\\\""},
+      {L"VeltoSetup.exe /qb /prerequisites /layout \"C:\\a b\" /log C:\\v.log",
+       L" /passive /prerequisites /layout \"C:\\a b\" /log \"C:\\v.log\""},
+  };
+  for (const auto& row : rows) {
+    const CommandLineOptions options = ParseCommandLine(row.commandLine);
+    HeapString passed = PassedOnSwitches(options);
+    EXPECT_EQ(Text(passed), row.passedOn) << Narrow(row.commandLine);
+    // Read back, the newer program's command line means what this one meant.
+    const std::wstring again = L"VeltoSetup.exe" + Text(passed);
+    const CommandLineOptions back = ParseCommandLine(again.c_str());
+    EXPECT_EQ(back.mode, options.mode);
+    EXPECT_EQ(Text(back.logPath), Text(options.logPath));
+    EXPECT_EQ(Text(back.layoutFolder), Text(options.layoutFolder));
+    EXPECT_EQ(back.prerequisitesOnly, options.prerequisitesOnly);
   }
 }
 

@@ -3,6 +3,8 @@
 // process still holds it; otherwise it records its command line (standin_protocol.h).
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "support/installers/standin.h"
 
 int wmain() {
@@ -11,5 +13,7 @@ int wmain() {
   if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 1;
   RecordCommandLine(std::wstring());
   CloseHandle(mutex);
-  return 0;
+  // The code the setup program that started it must pass on.
+  const std::wstring code = EnvironmentValue(L"VELTO_STANDIN_EXIT_CODE");
+  return code.empty() ? 0 : _wtoi(code.c_str());
 }

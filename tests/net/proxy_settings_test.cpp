@@ -177,3 +177,27 @@ TEST_F(ProxySettings, ReadProxyValueDecodesOrLeavesTheOutputEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+// The file that the publisher's tool wrote at build time (tests/net/CMakeLists.txt), as
+// an administrator copies it onto the PCs: the program reads back what was asked for.
+TEST_F(ProxySettings, AFileFromThePublishersToolReadsBackAsWritten) {
+  WriteProxyIniText(ReadFileBytes(VT_TOOL_PROXY_INI));
+  EXPECT_TRUE(IsHttpForced());
+  EXPECT_EQ(GetPrivateProfileIntW(L"ProxySetting", L"ProxyType", 0, ProxyIniPath().c_str()), 3u);
+  EXPECT_EQ(GetPrivateProfileIntW(L"ProxySetting", L"AuthType", 0, ProxyIniPath().c_str()), 1u);
+  const struct {
+    const wchar_t* key;
+    const wchar_t* expected;
+  } rows[] = {{L"A1", L"proxy.velto.example"}, {L"A2", L"8080"},
+              {L"A3", L"営業部ユーザー"}, {L"A4", L"pa.ss-1~Ω"}};
+  for (const auto& row : rows) {
+    wchar_t output[kProxyValueUnits];
+    ReadProxyValue(ProxyIniPath().c_str(), row.key, output);
+    // Compared without printing: a decoded value is never shown.
+    EXPECT_TRUE(std::wstring(output) == row.expected) << Narrow(row.key);
+  }
+}
+
+}  // namespace

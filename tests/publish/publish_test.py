@@ -136,5 +136,22 @@ class Publish(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stdout)
 
 
+class ProxyIni(unittest.TestCase):
+    ARGS = ["proxy-ini", "--server", "p.example", "--port", "3128", "--user", "u"]
+
+    def test_the_password_comes_from_stdin_or_the_environment_never_the_command_line(self):
+        self.assertNotEqual(run(*self.ARGS, "--password", "secret").returncode, 0)
+        tool = [sys.executable, TOOL] + self.ARGS
+        piped = subprocess.run(tool, input="secret\n", capture_output=True, text=True, timeout=60)
+        from_env = subprocess.run(tool + ["--password-env", "VT_PW"], capture_output=True,
+                                  text=True, timeout=60, env=dict(os.environ, VT_PW="secret"))
+        for result in (piped, from_env):
+            self.assertEqual(result.returncode, 0, result.stderr)
+            a4 = [line for line in result.stdout.splitlines() if line.startswith("A4=")]
+            # The key character, then one pair per ASCII character: six, encoded.
+            self.assertEqual([len(line) for line in a4], [len("A4=") + 1 + 2 * 6])
+            self.assertNotIn("secret", result.stdout + result.stderr)
+
+
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0], "-v"])

@@ -104,6 +104,9 @@ TEST(NextStep, OneStepAtATimeInOrderAndEveryEndWithItsCode) {
     NextAction action;
     ComponentId step;
     int32_t exitCode;
+    // "p": /prerequisites; "w": no worker thread; "1618": the last exit code of the
+    // failed prerequisite's installer.
+    const char* extra = "";
   } rows[] = {
       // Downloads and preparation under way: wait.
       {2, 1, kPhasePreparing, true, true, false, W, -1, 0},
@@ -140,14 +143,34 @@ TEST(NextStep, OneStepAtATimeInOrderAndEveryEndWithItsCode) {
       // Everything done: 0, or 3010 when a restart was asked for.
       {8, 8, 8, true, false, false, E, -1, 0},
       {7, 7, 7, false, true, true, E, -1, 3010},
+      // Another installation in progress is passed on for the deployment tool to retry.
+      {7, 6, 3, true, true, false, E, kLocalDb, 1618, "1618"},
+      {6, 3, 3, false, true, false, E, kDotNet, 1618, "1618"},
+      // /prerequisites ends once both are in place, whatever the application reads.
+      {8, 7, kPhaseFailed, true, true, false, E, -1, 0, "p"},
+      {7, 8, 1, false, true, true, E, -1, 3010, "p"},
+      {8, 3, 3, true, true, false, I, kLocalDb, 0, "p"},
+      {5, 8, 3, true, true, false, W, -1, 0, "p"},
+      {8, 8, kPhaseHandedOver, true, true, false, W, -1, 0, "p"},
+      // Without a worker nothing would ever come: the run ends at once.
+      {3, 3, kPhasePreparing, true, true, false, E, -1, 1603, "w"},
+      {3, 3, kPhasePreparing, false, true, false, E, -1, 1603, "w"},
   };
   for (const auto& row : rows) {
+    const std::string extra = row.extra;
+    const uint32_t code = extra == "1618" ? 1618u : 0u;
     const NextStepInputs inputs{{row.s0, row.s1, row.s2, kRelease461, 12, true},
-                                row.quiet, row.elevated, row.restart};
+                                row.quiet,
+                                row.elevated,
+                                row.restart,
+                                extra == "p",
+                                extra == "w",
+                                {row.s0 == 6 ? code : 0u, row.s1 == 6 ? code : 0u}};
     const NextStep next = NextStepFor(inputs);
     const std::string where = std::to_string(row.s0) + " " + std::to_string(row.s1) + " " +
                               std::to_string(row.s2) + (row.quiet ? " quiet" : " passive") +
-                              (row.elevated ? " elevated" : "") + (row.restart ? " restart" : "");
+                              (row.elevated ? " elevated" : "") + (row.restart ? " restart" : "") +
+                              " " + extra;
     EXPECT_EQ(next.action, row.action) << where;
     if (row.action == W) continue;
     EXPECT_EQ(next.step, row.step) << where;
@@ -155,7 +178,8 @@ TEST(NextStep, OneStepAtATimeInOrderAndEveryEndWithItsCode) {
     EXPECT_EQ(next.reason != nullptr, row.action == E) << where;
   }
   // The application's button rules hold: no first piece, nothing to start.
-  const NextStep unnamed = NextStepFor({{8, 8, 3, kRelease461, 12, false}, true, true, false});
+  const NextStep unnamed =
+      NextStepFor({{8, 8, 3, kRelease461, 12, false}, true, true, false, false, false, {0, 0}});
   EXPECT_EQ(unnamed.action, E);
   EXPECT_EQ(unnamed.exitCode, 1603);
   for (uint32_t code : {3010u, 1641u}) EXPECT_TRUE(AsksForRestart(code)) << code;

@@ -35,9 +35,10 @@ DWORD WINAPI WriteLines(void* context) {
 TEST(SetupLog, KeepsThePreviousRunAndNeverTearsALine) {
   TempFolder temp;
   const std::wstring path = temp / L"VeltoSetup.log";
-  WriteFileBytes(path, "previous run\r\n");
+  const std::string previous = "2026-12-07 09:00:00.000 ui     previous run\r\n";
+  WriteFileBytes(path, previous);
   ASSERT_TRUE(OpenSetupLog(path.c_str()));
-  EXPECT_EQ(ReadFileBytes(temp / L"VeltoSetup.1.log"), "previous run\r\n");
+  EXPECT_EQ(ReadFileBytes(temp / L"VeltoSetup.1.log"), previous);
   LogEvent(L"text with\r\nan injected line: %s", L"日本語");
   {
     // A refused second setup program adds its line while this log is open; the running
@@ -82,18 +83,63 @@ TEST(SetupLog, KeepsThePreviousRunAndNeverTearsALine) {
   EXPECT_EQ(log.find("after the close"), std::string::npos);
 }
 
-TEST(SetupLog, StopsAtItsLimitWithALineThatSaysSo) {
+TEST(SetupLog, StopsAtItsLimitWithALineThatSaysSoAndKeepsRoomForTheEnd) {
   TempFolder temp;
   const std::wstring path = temp / L"big.log";
   ASSERT_TRUE(OpenSetupLog(path.c_str()));
   const std::wstring filler(900, L'x');
   for (int i = 0; i < 1300; ++i) LogEvent(L"%s", filler.c_str());
+  LogEndEvent(L"The unattended setup ends with exit code %d.", 1603);
   CloseSetupLog(L"closing");
   const std::string log = ReadFileBytes(path);
   EXPECT_LE(log.size(), size_t(kLogLimitBytes));
-  EXPECT_GT(log.size(), size_t(kLogLimitBytes) - 1000);
-  EXPECT_NE(log.find("size limit"), std::string::npos);
-  EXPECT_EQ(log.find("closing"), std::string::npos);
+  EXPECT_GT(log.size(), size_t(kLogLimitBytes - kLogEndReserveBytes) - 1000);
+  const size_t full = log.find("size limit");
+  ASSERT_NE(full, std::string::npos);
+  const size_t end = log.find("exit code 1603.");
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_GT(end, full);
+  EXPECT_EQ(log.substr(log.size() - 9), "closing\r\n");
+}
+
+TEST(SetupLog, AFileAnotherRunWritesOrAnotherProgramWroteIsLeftAsItIs) {
+  const std::string ours = "2026-12-08 14:03:07.125 worker an earlier run\r\n";
+  const std::string theirs = "2026-12-08 14:03:07 report of another tool\r\n";
+  const struct {
+    const std::string* before;  // null: no file there
+    bool inUse;
+    bool beside;  // this run's log goes to "x.<pid>.log"
+    bool rotated;  // the file there becomes "x.1.log"
+  } rows[] = {
+      {nullptr, false, false, false},
+      {&ours, false, false, true},
+      {&ours, true, true, false},
+      {&theirs, false, true, false},
+  };
+  for (const auto& row : rows) {
+    TempFolder temp;
+    const std::wstring path = temp / L"x.log";
+    if (row.before) WriteFileBytes(path, *row.before);
+    UniqueFile live;
+    if (row.inUse) {
+      live.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(live);
+    }
+    ASSERT_TRUE(OpenSetupLog(path.c_str()));
+    LogEvent(L"this run");
+    const std::wstring expected =
+        row.beside ? temp / (L"x." + std::to_wstring(GetCurrentProcessId()) + L".log") : path;
+    ASSERT_NE(SetupLogPath(), nullptr);
+    EXPECT_EQ(std::wstring(SetupLogPath()), expected);
+    CloseSetupLog(nullptr);
+    EXPECT_NE(ReadFileBytes(expected).find("this run"), std::string::npos);
+    if (row.beside) {
+      EXPECT_EQ(ReadFileBytes(path), *row.before);
+    }
+    EXPECT_EQ(ReadFileBytes(temp / L"x.1.log"), row.rotated ? *row.before : "");
+  }
+  EXPECT_EQ(Text(BesideLogPath(L"C:\\l\\setup.txt", 7)), L"C:\\l\\setup.txt.7");
 }
 
 TEST(SetupLog, APlaceThatCannotBeWrittenLogsNothing) {

@@ -263,6 +263,93 @@ TEST_F(ComponentStates, APinnedInstallerIsCheckedRightBeforeItsStart) {
   }
 }
 
+FilePin PinOf(const std::string& bytes) {
+  FilePin pin;
+  pin.present = true;
+  const std::string hex = Sha256Hex(bytes);
+  for (int i = 0; i < kPinBytes; ++i) pin.digest[i] = uint8_t(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+  return pin;
+}
+
+// The checked installer stays held until its process has been reaped, not only until its
+// start: msiexec reads the package after it has started.
+TEST_F(ComponentStates, ACheckedInstallerStaysHeldUntilItsProcessIsReaped) {
+  const TestSigningKey publisher;
+  const std::string keys = publisher.PublicKey();
+  for (ComponentId id : {kDotNet, kLocalDb}) {
+    SCOPED_TRACE(id + 1);
+    Clean();
+    Initialise();
+    const std::wstring name = gSetup.slots[id].localName;
+    PutInWork(id == kDotNet ? StandInDotNetInstaller() : StandInLocalDbPackage(name), name);
+    SetProgramKeys(keys);
+    gSetup.phase = kPhaseReady;
+    gSetup.installerPins[id] = PinOf(ReadFileBytes(InWork(name)));
+    StandInHold hold;
+    StartInstaller(id, false);
+    ASSERT_TRUE(gSetup.slots[id].process);
+    EXPECT_FALSE(MoveFileW(InWork(name).c_str(), InWork(L"moved").c_str()));
+    EXPECT_FALSE(DeleteFileW(InWork(name).c_str()));
+    hold.Release();
+    WaitForInstallerEnd(id);
+    EXPECT_FALSE(DeleteFileW(InWork(name).c_str())) << "ended, not yet reaped";
+    EXPECT_EQ(ComponentStatusOf(id), kStatusInstalling);
+    EXPECT_EQ(ComponentStatusOf(id), kStatusInstallCompleted);
+    EXPECT_FALSE(PathExists(InWork(name))) << "released when reaped, then deleted as used";
+  }
+}
+
+// A medium's copy that fails its pin is never deleted: the work folder's copy, or a
+// download, takes its place. Only a checked work copy that fails is deleted.
+TEST_F(ComponentStates, AMediumCopyOffItsPinFallsBackAndOnlyACheckedWorkCopyIsDeleted) {
+  const TestSigningKey publisher;
+  const std::string keys = publisher.PublicKey();
+  enum Copy { kNone, kRight, kWrong };
+  const struct {
+    const char* name;
+    Copy medium, work;
+    const wchar_t* started;  // the folder of the copy started, or null
+    ComponentStatus after;   // when nothing started
+  } rows[] = {
+      {"medium off its pin, work copy right", kWrong, kRight, L"work", 0},
+      {"medium off its pin, no work copy: a download", kWrong, kNone, nullptr, kStatusDownloading},
+      {"medium right, work copy off its pin", kRight, kWrong, L"medium", 0},
+      {"no medium copy, work copy off its pin", kNone, kWrong, nullptr, kStatusInstallFailed},
+  };
+  const std::string right = ReadFileBytes(StandInDotNetInstallerFailing());
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    TempFolder temp;
+    ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
+    Clean();
+    Initialise();
+    SetProgramKeys(keys);
+    gSetup.phase = kPhaseReady;
+    gSetup.installerPins[kDotNet] = PinOf(right);
+    if (r.medium != kNone) PutInAssets(StandInDotNetInstallerFailing(), kDotNetLocalName);
+    if (r.work != kNone) PutInWork(StandInDotNetInstallerFailing(), kDotNetLocalName);
+    if (r.medium == kWrong) WriteFileBytes(InAssets(kDotNetLocalName), right + "x");
+    if (r.work == kWrong) WriteFileBytes(InWork(kDotNetLocalName), right + "x");
+
+    StartInstaller(kDotNet, false);
+    if (r.started) {
+      WaitForInstallerEnd(kDotNet);
+      const std::wstring expected =
+          std::wstring(r.started) == L"work" ? InWork(kDotNetLocalName) : InAssets(kDotNetLocalName);
+      EXPECT_EQ(RecordedCommandLines(temp / L"record.txt"),
+                std::vector<std::wstring>{L"\"" + expected + L"\""});
+    } else {
+      EXPECT_TRUE(RecordedCommandLines(temp / L"record.txt").empty());
+      EXPECT_EQ(ComponentStatusOf(kDotNet), r.after);
+    }
+    EXPECT_EQ(PathExists(InAssets(kDotNetLocalName)), r.medium != kNone) << "the medium is never ours";
+    EXPECT_EQ(PathExists(InWork(kDotNetLocalName)), r.work == kRight || (r.work == kWrong && r.started));
+    EnterCriticalSection(&gSetup.stateLock);
+    gSetup.requestedDownload = kNoRequest;
+    LeaveCriticalSection(&gSetup.stateLock);
+  }
+}
+
 TEST_F(ComponentStates, AnInstallerThatFailsKeepsItsFileAndCanBeStartedAgain) {
   TempFolder temp;
   ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");

@@ -52,7 +52,7 @@ void UpdateInfoReader::Apply(const wchar_t* line) {
     CopyString(files_[entry], name.get(), kComponentFileUnits);
     // The pin goes with the name: a later record for the entry replaces both.
     HeapString pin = CommaField(line, 2);
-    piecePins_[entry] = ParsePin(pin.get());
+    piecePins_[entry] = refused_[entry] ? FilePin() : ParsePin(pin.get());
   } else if (type == kSettingType) {
     HeapString key = CommaField(line, 1);
     const ComponentId id = PinnedPrerequisite(key.get());
@@ -136,6 +136,8 @@ int32_t PinCount(const FilePin* pins, int32_t count) {
 }
 
 }  // namespace
+
+void ForgetScannedInfo() { gScannedPresent = false; }
 
 void HandOverScannedInfo(UpdateInfoReader&& reader, bool wholeSection) {
   gScanned = static_cast<UpdateInfoReader&&>(reader);

@@ -69,3 +69,5 @@ bool LoadMediumUpdateInfo(const wchar_t* path);
 // by the next LoadUpdateInfo, so that the pins used at start are the verified ones and
 // not a file's that may have changed since the scan.
 void HandOverScannedInfo(UpdateInfoReader&& reader, bool wholeSection);
+// Drops a hand-over that no LoadUpdateInfo took (a run that starts afresh).
+void ForgetScannedInfo();

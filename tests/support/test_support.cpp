@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "catalog/update_info.h"
 #include "state/setup_state.h"
 
 namespace {
@@ -221,6 +222,7 @@ void ResetSetupState() {
   }
   for (auto& entry : gSetup.componentFiles) entry[0] = L'\0';
   for (bool& refused : gSetup.componentRefused) refused = false;
+  ForgetScannedInfo();
   for (FilePin& pin : gSetup.componentPins) pin = FilePin();
   for (FilePin& pin : gSetup.installerPins) pin = FilePin();
   gSetup.updateKeys = nullptr;

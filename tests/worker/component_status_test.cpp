@@ -60,6 +60,8 @@ class ComponentStates : public testing::Test {
     Clean();
   }
   void Clean() {
+    // A checked installer stays held until its process is reaped, which a test may skip.
+    for (ComponentSlot& slot : gSetup.slots) slot.heldInstaller.reset();
     for (const wchar_t* program : {L"ndp461.exe", L"msiexec.exe"}) RefusedProgram::Allow(program);
     UndoStandInInstallations();
     RemoveTree(WorkFolderPath());

@@ -9,6 +9,7 @@
 // the program now holds exactly these keys.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,19 +21,58 @@
 
 namespace {
 
-BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR context) {
-  reinterpret_cast<std::vector<WORD>*>(context)->push_back(language);
+// A resource id as UpdateResourceW takes it: a number, or a name kept as text.
+struct ResourceId {
+  WORD number = 0;
+  std::wstring name;
+  ResourceId(LPCWSTR id) {
+    if (IS_INTRESOURCE(id)) number = LOWORD(reinterpret_cast<ULONG_PTR>(id));
+    else name = id;
+  }
+  LPCWSTR get() const { return name.empty() ? MAKEINTRESOURCEW(number) : name.c_str(); }
+};
+
+struct Resource {
+  ResourceId type, name;
+  WORD language;
+  std::string bytes;
+};
+
+struct Collection {
+  HMODULE module;
+  std::vector<Resource> kept;
+  bool failed = false;
+};
+
+bool IsKeys(LPCWSTR type, LPCWSTR name) {
+  return type == RT_RCDATA && !IS_INTRESOURCE(name) && lstrcmpiW(name, kProgramKeysResource) == 0;
+}
+
+BOOL CALLBACK KeepLanguage(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language,
+                           LONG_PTR context) {
+  auto* collection = reinterpret_cast<Collection*>(context);
+  if (IsKeys(type, name)) return TRUE;
+  HRSRC found = FindResourceExW(module, type, name, language);
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (!bytes) {
+    collection->failed = true;
+    return FALSE;
+  }
+  collection->kept.push_back({ResourceId(type), ResourceId(name), language,
+                              std::string(static_cast<const char*>(bytes),
+                                          SizeofResource(module, found))});
   return TRUE;
 }
 
-std::vector<WORD> KeyLanguages(const wchar_t* program) {
-  std::vector<WORD> languages;
-  HMODULE module = LoadLibraryExW(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (!module) return languages;
-  EnumResourceLanguagesW(module, RT_RCDATA, kProgramKeysResource, CollectLanguage,
-                         reinterpret_cast<LONG_PTR>(&languages));
-  FreeLibrary(module);
-  return languages;
+BOOL CALLBACK KeepName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR context) {
+  EnumResourceLanguagesW(module, type, name, KeepLanguage, context);
+  return TRUE;
+}
+
+BOOL CALLBACK KeepType(HMODULE module, LPWSTR type, LONG_PTR context) {
+  EnumResourceNamesW(module, type, KeepName, context);
+  return TRUE;
 }
 
 // The keys of the arguments, 64 bytes each; false (with a message) on a malformed one.
@@ -61,14 +101,23 @@ bool ParseKeys(int count, wchar_t** arguments, std::string* keys) {
   return !keys->empty();
 }
 
+// Every resource but VELTOKEYS is written back as it was and the keys as the one
+// language-neutral VELTOKEYS: deleting a single resource with UpdateResourceW is not
+// done everywhere (Wine keeps it), so the program's resources are rewritten whole.
 bool Stamp(const wchar_t* program, std::string& keys) {
-  const std::vector<WORD> languages = KeyLanguages(program);
-  HANDLE update = BeginUpdateResourceW(program, FALSE);
+  Collection collection;
+  collection.module = LoadLibraryExW(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!collection.module) return false;
+  EnumResourceTypesW(collection.module, KeepType, reinterpret_cast<LONG_PTR>(&collection));
+  FreeLibrary(collection.module);
+  if (collection.failed) return false;
+  HANDLE update = BeginUpdateResourceW(program, TRUE);
   if (!update) return false;
   bool written = true;
-  for (WORD language : languages) {
-    written = written && UpdateResourceW(update, RT_RCDATA, kProgramKeysResource, language,
-                                         nullptr, 0);
+  for (Resource& resource : collection.kept) {
+    written = written && UpdateResourceW(update, resource.type.get(), resource.name.get(),
+                                         resource.language, resource.bytes.data(),
+                                         DWORD(resource.bytes.size()));
   }
   written = written && UpdateResourceW(update, RT_RCDATA, kProgramKeysResource,
                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), keys.data(),

@@ -465,6 +465,15 @@ TEST_F(ComponentStates, TheApplicationStepFollowsThePhaseAndThenItsPieces) {
   WriteFileBytes(QrnFolderPath() + L"\\planted.upi", "MZ");
   EXPECT_EQ(Text(FindInstaller(kProduct)), L"<null>");
 
+  // A piece whose name the program refused counts as missing, even where a file of that
+  // name lies ("dataB." names "dataB" to Windows, yet "dataB..upi" is a file name).
+  SetPieces({{0, L"setupA"}, {1, L"dataB."}});
+  PutInWork(StandInAppInstaller(), L"setupA.upi");
+  PutInWork(StandInAppInstaller(), L"dataB..upi");
+  gSetup.componentRefused[1] = true;
+  EXPECT_EQ(Text(FindInstaller(kProduct)), L"<null>");
+  gSetup.componentRefused[1] = false;
+
   // Local mode: the Assets folder alone counts; the worker fails such a request at once.
   SetPieces({{0, L"setupA"}});
   gSetup.localAssetsMode = true;

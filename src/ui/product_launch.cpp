@@ -86,7 +86,7 @@ bool StartProductInstaller(UniqueHandle* process) {
   if (!information) return false;
   // The installer is held, checked, until this process ends, and started by the path of
   // the held handle, never by looking its name up again.
-  for (UniqueFile& held : gHeldPieces) held.reset();
+  ReleaseProductPieces();
   const HeldStart check = CheckBeforeStart(installer.get(), PiecePin(0),
                                            PinsRequiredFor(fromAssets), &gHeldPieces[0]);
   if (check == HeldStart::kMismatch && !fromAssets) DeleteFileW(installer.get());
@@ -100,11 +100,15 @@ bool StartProductInstaller(UniqueHandle* process) {
   UniqueHandle started = commandLine ? StartCommandLine(commandLine.get()) : UniqueHandle();
   if (!started) {
     // Nothing runs that needs them: the files may change again (and be fetched afresh).
-    for (UniqueFile& held : gHeldPieces) held.reset();
+    ReleaseProductPieces();
     return false;
   }
   if (process) *process = std::move(started);
   return true;
+}
+
+void ReleaseProductPieces() {
+  for (UniqueFile& held : gHeldPieces) held.reset();
 }
 
 void LaunchProductInstaller() {

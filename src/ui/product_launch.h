@@ -22,6 +22,10 @@ HeapString ProductInstallerCommandLine(const wchar_t* installer, const wchar_t* 
 // given, receives the started process for the caller to wait for.
 bool StartProductInstaller(UniqueHandle* process = nullptr);
 
+// Lets go of the pieces held since the last start, for a caller that has seen the
+// installer end (the next start would hold them again).
+void ReleaseProductPieces();
+
 // The third install button: starts the application's installer and ends this process
 // with HandOverExitCode() (0 in the interactive mode). When nothing could be started it returns instead and marks the
 // application step failed, so the dialog stays and shows the failure with the button

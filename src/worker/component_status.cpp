@@ -237,8 +237,8 @@ UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate) 
   // handle (none when elevation is refused or the program cannot be run).
   // The file name alone: the path holds the user's profile folder.
   const bool msi = id == kLocalDb;
-  LogEvent(L"starting the installer of step %d: %s%s%s %s%s", id + 1, msi ? info.lpFile : L"",
-           msi ? L" /i " : L"", PathFindFileNameW(path),
+  LogEvent(L"starting the installer of step %d: %s%s%s%s %s%s", id + 1, msi ? info.lpFile : L"",
+           msi ? L" /i \"" : L"", PathFindFileNameW(path), msi ? L"\"" : L"",
            msi ? L"/qn" : (info.lpParameters ? info.lpParameters : L""),
            elevate ? L" (elevated)" : L"");
   ShellExecuteExW(&info);

@@ -251,17 +251,20 @@ TEST(ProgramKeys, ComeFromTheResourceAWholeKeyAtATime) {
     size_t bytes;
     int32_t count;
     bool present;
-  } cases[] = {{128, 2, true}, {64, 1, true}, {70, 1, true}, {10, 0, true}, {0, 0, false}};
+    // A resource in a language is not read: which one a lookup picks depends on the PC.
+    WORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+  } cases[] = {{128, 2, true}, {64, 1, true}, {70, 1, true}, {10, 0, true}, {0, 0, false},
+               {64, 0, true, 1033}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bytes);
-    const std::wstring copy = temp / (L"keys" + std::to_wstring(c.bytes) + L".exe");
+    const std::wstring copy =
+        temp / (L"keys" + std::to_wstring(c.bytes) + L"_" + std::to_wstring(c.language) + L".exe");
     ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
     if (c.bytes) {
       const std::string keys(c.bytes, '\x5A');
       HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
       ASSERT_TRUE(update);
-      ASSERT_TRUE(UpdateResourceW(update, MAKEINTRESOURCEW(10), L"VELTOKEYS",
-                                  MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+      ASSERT_TRUE(UpdateResourceW(update, MAKEINTRESOURCEW(10), L"VELTOKEYS", c.language,
                                   const_cast<char*>(keys.data()), DWORD(keys.size())));
       ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
     }

@@ -567,6 +567,9 @@ TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
   wchar_t system[MAX_PATH] = {};
   GetSystemDirectoryW(system, MAX_PATH);
   const std::string log = ReadFileBytes(temp / L"setup.log");
+  // Unpinned starts are named as such, by file name: the profile's paths stay out.
+  EXPECT_NE(log.find(".msi started without a SHA-256 check"), std::string::npos) << log;
+  EXPECT_EQ(log.find(Narrow(WorkFolderPath())), std::string::npos) << log;
   const std::string asked = "installer of step 2: " + Narrow(system) + "\\msiexec.exe /i ";
   size_t count = 0;
   for (size_t at = log.find(asked); at != std::string::npos; at = log.find(asked, at + 1)) ++count;

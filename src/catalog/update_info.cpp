@@ -124,8 +124,12 @@ bool ReadUpdateInfo(const wchar_t* path) {
 
 namespace {
 
-// The scan's hand-over (worker thread only).
-UpdateInfoReader gScanned;
+// The scan's hand-over (worker thread only), made at its first use: a reader starts from
+// SetupState, which may not exist yet while statics are made.
+UpdateInfoReader& Scanned() {
+  static UpdateInfoReader reader;
+  return reader;
+}
 bool gScannedPresent = false;
 bool gScannedWhole = false;
 
@@ -140,7 +144,7 @@ int32_t PinCount(const FilePin* pins, int32_t count) {
 void ForgetScannedInfo() { gScannedPresent = false; }
 
 void HandOverScannedInfo(UpdateInfoReader&& reader, bool wholeSection) {
-  gScanned = static_cast<UpdateInfoReader&&>(reader);
+  Scanned() = static_cast<UpdateInfoReader&&>(reader);
   gScannedPresent = true;
   gScannedWhole = wholeSection;
 }
@@ -160,7 +164,7 @@ bool LoadUpdateInfo() {
   const bool scanned = gScannedPresent;
   gScannedPresent = false;
   if (scanned && gScannedWhole) {
-    gScanned.Publish();
+    Scanned().Publish();
     return true;
   }
   HeapString workInfo = WorkPath(kUpdateInfoName, true);
@@ -168,7 +172,7 @@ bool LoadUpdateInfo() {
   if (loaded && scanned && gSetup.updateKeysPresent) {
     // The earlier file's pins were not verified in this run; the list's settings were.
     for (FilePin& pin : gSetup.componentPins) pin = FilePin();
-    gScanned.PublishInstallerPins();
+    Scanned().PublishInstallerPins();
     LogEvent(L"update information: the earlier file's piece pins are not used");
   }
   return loaded;

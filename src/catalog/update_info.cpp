@@ -124,12 +124,11 @@ bool ReadUpdateInfo(const wchar_t* path) {
 
 namespace {
 
-// The scan's hand-over (worker thread only), made at its first use: a reader starts from
-// SetupState, which may not exist yet while statics are made.
-UpdateInfoReader& Scanned() {
-  static UpdateInfoReader reader;
-  return reader;
-}
+// The scan's hand-over (worker thread only). Made empty: SetupState may not exist yet
+// while statics are made (and a function-local static would bring in the C++ runtime's
+// thread-safe guards, twice the program's size).
+UpdateInfoReader gScanned{UpdateInfoReader::kEmpty};
+UpdateInfoReader& Scanned() { return gScanned; }
 bool gScannedPresent = false;
 bool gScannedWhole = false;
 

@@ -30,6 +30,9 @@ class UpdateInfoReader {
  public:
   // Starts from what SetupState holds: entries the lines do not name stay as they are.
   UpdateInfoReader();
+  // Starts empty.
+  enum Empty { kEmpty };
+  explicit UpdateInfoReader(Empty) {}
   void Apply(const wchar_t* line);
   // Logs the information and stores all of it into SetupState.
   void Publish();

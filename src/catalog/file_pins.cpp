@@ -13,6 +13,12 @@ constexpr int kPinSettingPrefixUnits = 7;
 // The file's name alone, for the log: the path holds the user's profile folder.
 const wchar_t* LogName(const wchar_t* path) { return path ? PathFindFileNameW(path) : L"?"; }
 
+// Where this run's pins come from, for the log.
+const wchar_t* PinSource() {
+  return gSetup.localAssetsMode.load(std::memory_order_relaxed) ? L"the medium's information file"
+                                                                : L"the signed update list";
+}
+
 }  // namespace
 
 FilePin ParsePin(const wchar_t* text) {
@@ -36,8 +42,18 @@ ComponentId PrerequisiteNamed(const wchar_t* remoteName) {
   return -1;
 }
 
-bool PinsRequired() {
-  return gSetup.updateKeysPresent && !gSetup.localAssetsMode.load(std::memory_order_relaxed);
+bool PinsRequiredFor(bool onMedium) {
+  return gSetup.updateKeysPresent &&
+         !(onMedium && gSetup.localAssetsMode.load(std::memory_order_relaxed));
+}
+
+bool MayFetch(const wchar_t* remoteName, const FilePin& pin) {
+  if (!gSetup.updateKeysPresent || pin.present) return true;
+  // Started elevated and unattended, an unpinned download would run whatever the line
+  // (plain HTTP, a proxy) handed over.
+  LogEvent(L"not downloaded: %s has no SHA-256 in %s", remoteName ? remoteName : L"?",
+           PinSource());
+  return false;
 }
 
 const FilePin* InstallerPin(ComponentId id) {
@@ -61,9 +77,10 @@ HeldStart CheckBeforeStart(const wchar_t* path, const FilePin* pin, bool pinsReq
                            UniqueFile* held) {
   switch (StartCheckFor(pinsRequired, pin)) {
     case StartCheck::kUnchecked:
+      LogEvent(L"%s started without a SHA-256 check", LogName(path));
       return HeldStart::kGo;
     case StartCheck::kRefuse:
-      LogEvent(L"not started: %s has no SHA-256 in the signed update list", LogName(path));
+      LogEvent(L"not started: %s has no SHA-256 in %s", LogName(path), PinSource());
       return HeldStart::kNoPin;
     case StartCheck::kCheck:
       break;

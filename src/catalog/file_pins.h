@@ -19,9 +19,15 @@ const wchar_t* PinSettingName(const wchar_t* key);
 // (compared without regard to case), or -1.
 ComponentId PrerequisiteNamed(const wchar_t* remoteName);
 
-// True when every file started must carry a pin: the program has keys, and the update
-// information is not the local medium's (which is used as it stands).
-bool PinsRequired();
+// True when a file must carry a pin before its start: the program has keys, unless the
+// file is on the local medium in local mode (the medium is used as it stands). Whatever
+// came from the network is never "on the medium".
+bool PinsRequiredFor(bool onMedium);
+
+// Whether the worker may fetch remoteName from the update server: a program with keys
+// fetches only pinned files (in local mode the pins come from the medium's information
+// file). A refusal is logged with the reason; false then.
+bool MayFetch(const wchar_t* remoteName, const FilePin& pin);
 
 // The pin of a prerequisite's installer or of piece entry, once the update information
 // is published (phase ready); null before, or for an unknown id.
@@ -42,6 +48,7 @@ enum class HeldStart {
   kMismatch,  // refused: the file differs from its pin (or cannot be read)
 };
 
-// The check right before a start of the file at path. Logs refusals.
+// The check right before a start of the file at path. Logs refusals, and a start
+// without a pin.
 HeldStart CheckBeforeStart(const wchar_t* path, const FilePin* pin, bool pinsRequired,
                            UniqueFile* held);

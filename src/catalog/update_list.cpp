@@ -3,8 +3,10 @@
 #include <shlwapi.h>
 
 #include "state/setup_state.h"
+#include "catalog/list_freshness.h"
 #include "catalog/list_verification.h"
 #include "catalog/self_update.h"
+#include "catalog/update_info.h"
 #include "catalog/update_selection.h"
 #include "catalog/update_server.h"
 #include "util/paths.h"
@@ -32,7 +34,7 @@ bool PrepareUpdateInfo() {
     HeapString assetsInfo = AssetsPath(kUpdateInfoName);
     if (assetsInfo && PathFileExistsW(assetsInfo.get())) {
       gSetup.localAssetsMode.store(true, std::memory_order_release);
-      LogEvent(L"update information from the Assets folder: %s", assetsInfo.get());
+      LogEvent(L"update information from the Assets folder (local medium)");
       return true;
     }
   }
@@ -46,14 +48,29 @@ bool PrepareUpdateInfo() {
   // Held through the scan: the copy that is read is the one whose signature was checked.
   UniqueFile signedList;
   if (gSetup.updateKeysPresent && !(signedList = OpenSignedList(listPath.get()))) return false;
+  if (!gSetup.updateKeysPresent) {
+    LogEvent(L"update list not signed (this program has no keys)");
+  } else if (!AcceptFreshList(listPath.get())) {
+    // A replayed or expired list is used no more than an unsigned one.
+    signedList.reset();
+    DeleteFileW(listPath.get());
+    return false;
+  }
   HeapString stamp = NowStamp();
   if (!stamp) return false;
   HeapString tempPath = WorkPath(kUpdateInfoTempName, true);
   HeapString infoPath = WorkPath(kUpdateInfoName, true);
   HeapString setupBaseName;
   HeapString setupPin;
+  // What the scan writes is applied as it is written: the information of this run is
+  // the verified list's, whatever happens to the file afterwards.
+  UpdateInfoReader scanned;
   const ScanOutcome outcome = ScanUpdateList(listPath.get(), stamp.get(), tempPath.get(),
-                                             infoPath.get(), &setupBaseName, &setupPin);
+                                             infoPath.get(), &setupBaseName, &setupPin, &scanned);
+  if (outcome == ScanOutcome::kSelected || outcome == ScanOutcome::kNoSection) {
+    HandOverScannedInfo(static_cast<UpdateInfoReader&&>(scanned),
+                        outcome == ScanOutcome::kSelected);
+  }
   LogEvent(L"update list at %s: %s", stamp.get(), OutcomeText(outcome));
   if (outcome == ScanOutcome::kSelfUpdate) {
     stamp.reset();

@@ -13,7 +13,10 @@ inline constexpr wchar_t kUpdateInfoTempName[] = L"vtupdaterinfo.tmp";
 // querying, fetches the list afresh into the work folder and stores the settings and the
 // section in effect as the work folder's information file (ScanUpdateList). A setup
 // revision in effect above this program's own starts SelfUpdate, which does not return.
+// A program with keys uses only a list that is signed (OpenSignedList) and neither older
+// than one accepted before nor expired (AcceptFreshList); the scan hands what it wrote to
+// LoadUpdateInfo in memory (HandOverScannedInfo).
 // True when local mode was found or the list was scanned (also when no section was in
 // effect: the earlier information file then stays). False when the list cannot be
-// fetched or read, or the information cannot be written whole.
+// fetched or read, is refused, or the information cannot be written whole.
 bool PrepareUpdateInfo();

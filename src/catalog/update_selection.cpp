@@ -59,7 +59,8 @@ ListDecision DecideListLine(const wchar_t* line, const wchar_t* nowStamp, bool c
 
 ScanOutcome ScanUpdateList(const wchar_t* listPath, const wchar_t* nowStamp,
                            const wchar_t* tempPath, const wchar_t* infoPath,
-                           HeapString* setupBaseName, HeapString* setupPin) {
+                           HeapString* setupBaseName, HeapString* setupPin,
+                           UpdateInfoReader* applied) {
   if (!listPath || !nowStamp || !tempPath || !infoPath) return ScanOutcome::kFailed;
   LineReader list;
   if (!list.Open(listPath)) return ScanOutcome::kFailed;
@@ -87,6 +88,7 @@ ScanOutcome ScanUpdateList(const wchar_t* listPath, const wchar_t* nowStamp,
       complete = false;
       break;
     }
+    if (applied) applied->Apply(line.get());
   }
   // A read that failed looks like the end of the list: the section may be cut short.
   if (list.failed) complete = false;

@@ -10,6 +10,7 @@
 //   -3 and below, and comment lines ("--"), are skipped.
 #pragma once
 
+#include "catalog/update_info.h"
 #include "util/owners.h"
 
 // The current local time as "%04d%02d%02d_%02d%02d" (year, month, day, hour, minute) in
@@ -55,6 +56,8 @@ enum class ScanOutcome {
 // written (also one that outgrows the line size in UTF-8), or a list that cannot be read
 // to its end, fails the whole selection: the temporary file is deleted and infoPath is
 // left as it was.
+// Every line written is also applied to applied (when given).
 ScanOutcome ScanUpdateList(const wchar_t* listPath, const wchar_t* nowStamp,
                            const wchar_t* tempPath, const wchar_t* infoPath,
-                           HeapString* setupBaseName, HeapString* setupPin = nullptr);
+                           HeapString* setupBaseName, HeapString* setupPin = nullptr,
+                           UpdateInfoReader* applied = nullptr);

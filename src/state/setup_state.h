@@ -81,6 +81,12 @@ struct ComponentSlot {
   bool installing = false;
   // The last run failed to start, or ended with the component not satisfied (UI only).
   bool installFailed = false;
+  // The installer file as checked, held so that nobody can change it until the process
+  // started from it has been reaped (UI thread only).
+  UniqueFile heldInstaller;
+  // The local medium's copy of the installer failed its check: the work folder's copy or
+  // a download is used for the rest of the run (UI thread only).
+  bool mediumCopyRefused = false;
   // Exit code of the last installer run that has ended; 0 before any (UI thread only).
   uint32_t installerExitCode = 0;
   // The last fetch failed; written by the worker, never cleared.
@@ -123,6 +129,9 @@ struct SetupState {
   CRITICAL_SECTION stateLock{};
   ComponentSlot slots[kComponentCount];
   ComponentFileTable componentFiles{};
+  // Entry i names a piece whose name the program refuses (not a bare file name): the
+  // piece counts as missing. Stored and published with componentFiles.
+  bool componentRefused[kComponentFileCount]{};
   // SHA-256 pins from the update information, stored and published with componentFiles:
   // entry i pins piece i; installerPins pins a prerequisite's installer (by ComponentId).
   FilePin componentPins[kComponentFileCount]{};

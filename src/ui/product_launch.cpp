@@ -27,22 +27,34 @@ const wchar_t* FirstPiece() {
   return first[0] != L'\0' ? first : nullptr;
 }
 
-// The pieces besides the installer are checked when pinned; a piece that differs is
-// deleted from the work folder (never from the local medium) and nothing is started.
+// The checked pieces, held until this process ends (it ends right after the start, or
+// waits for the installer in the quiet mode): the installer reads them after its start.
+UniqueFile gHeldPieces[kComponentFileCount];
+
+// The pieces besides the installer are checked when pinned (and must be when pins are
+// required); a piece that differs is deleted from the work folder (never from the local
+// medium) and nothing is started.
 bool OtherPiecesMatch(bool fromAssets) {
   bool match = true;
   for (int i = 1; i < kComponentFileCount; ++i) {
     const wchar_t* entry = gSetup.componentFiles[i];
-    const FilePin* pin = PiecePin(i);
-    if (entry[0] == L'\0' || !pin || !pin->present) continue;
+    if (entry[0] == L'\0') continue;
     HeapString piece = ConcatString(entry, kPieceSuffix);
     HeapString path = fromAssets ? AssetsPath(piece.get()) : WorkPath(piece.get(), false);
-    UniqueFile unused;
-    if (CheckBeforeStart(path.get(), pin, false, &unused) == HeldStart::kGo) continue;
-    if (!fromAssets && path) DeleteFileW(path.get());
+    const HeldStart check =
+        CheckBeforeStart(path.get(), PiecePin(i), PinsRequiredFor(fromAssets), &gHeldPieces[i]);
+    if (check == HeldStart::kGo) continue;
+    if (check == HeldStart::kMismatch && !fromAssets && path) DeleteFileW(path.get());
     match = false;
   }
   return match;
+}
+
+bool AnyPieceRefused() {
+  for (bool refused : gSetup.componentRefused) {
+    if (refused) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -63,7 +75,7 @@ HeapString ProductInstallerCommandLine(const wchar_t* installer, const wchar_t* 
 
 bool StartProductInstaller(UniqueHandle* process) {
   const wchar_t* first = FirstPiece();
-  if (!first) return false;
+  if (!first || AnyPieceRefused()) return false;
   HeapString piece = ConcatString(first, kPieceSuffix);
   const bool fromAssets = gSetup.localAssetsMode.load(std::memory_order_relaxed);
   HeapString installer = fromAssets ? AssetsPath(piece.get()) : WorkPath(piece.get(), true);
@@ -72,18 +84,31 @@ bool StartProductInstaller(UniqueHandle* process) {
                                       : WorkPath(kUpdateInfoName, true);
   // Started without its argument the installer would not know what to install.
   if (!information) return false;
-  HeapString commandLine = ProductInstallerCommandLine(
-      installer.get(), information.get(), fromAssets, gSetup.runMode == RunMode::kQuiet);
-  if (!commandLine) return false;
-  // The installer is held, checked, until its process exists.
-  UniqueFile held;
-  const HeldStart check = CheckBeforeStart(installer.get(), PiecePin(0), PinsRequired(), &held);
+  // The installer is held, checked, until this process ends, and started by the path of
+  // the held handle, never by looking its name up again.
+  ReleaseProductPieces();
+  const HeldStart check = CheckBeforeStart(installer.get(), PiecePin(0),
+                                           PinsRequiredFor(fromAssets), &gHeldPieces[0]);
   if (check == HeldStart::kMismatch && !fromAssets) DeleteFileW(installer.get());
-  if (check != HeldStart::kGo || !OtherPiecesMatch(fromAssets)) return false;
-  UniqueHandle started = StartCommandLine(commandLine.get());
-  if (!started) return false;
+  const bool checked = check == HeldStart::kGo && OtherPiecesMatch(fromAssets);
+  if (checked && gHeldPieces[0]) installer = HeldFilePath(gHeldPieces[0].get());
+  HeapString commandLine = checked && installer
+                               ? ProductInstallerCommandLine(installer.get(), information.get(),
+                                                             fromAssets,
+                                                             gSetup.runMode == RunMode::kQuiet)
+                               : HeapString();
+  UniqueHandle started = commandLine ? StartCommandLine(commandLine.get()) : UniqueHandle();
+  if (!started) {
+    // Nothing runs that needs them: the files may change again (and be fetched afresh).
+    ReleaseProductPieces();
+    return false;
+  }
   if (process) *process = std::move(started);
   return true;
+}
+
+void ReleaseProductPieces() {
+  for (UniqueFile& held : gHeldPieces) held.reset();
 }
 
 void LaunchProductInstaller() {

@@ -14,11 +14,17 @@ HeapString ProductInstallerCommandLine(const wchar_t* installer, const wchar_t* 
 // Starts the first piece (Assets folder in local assets mode, else the work folder) with
 // the update information as argument. True when a process was started; false when the
 // update information is not loaded, names no piece, the piece is missing, a piece fails
-// its pin (it is then deleted from the work folder), the installer has no pin while one
-// is required, or the start failed. The installer is held, checked, until it runs. In the
+// its pin (it is then deleted from the work folder), a piece's name was refused, a piece
+// has no pin while one is required, or the start failed. The installer and the pieces
+// are held, checked, until this process ends, and the installer is started by the path
+// of its held handle. In the
 // quiet mode the installer is asked to run without a window ("/quiet"), and process, when
 // given, receives the started process for the caller to wait for.
 bool StartProductInstaller(UniqueHandle* process = nullptr);
+
+// Lets go of the pieces held since the last start, for a caller that has seen the
+// installer end (the next start would hold them again).
+void ReleaseProductPieces();
 
 // The third install button: starts the application's installer and ends this process
 // with HandOverExitCode() (0 in the interactive mode). When nothing could be started it returns instead and marks the

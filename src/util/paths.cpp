@@ -52,3 +52,21 @@ HeapString WorkPath(const wchar_t* name, bool createFolders) {
   HeapString work = WorkFolderLevel(qrn.get(), L"VeltoUpdater\\", createFolders);
   return JoinPath(work.get(), name);
 }
+
+HeapString HeldFilePath(HANDLE file) {
+  if (!file || file == INVALID_HANDLE_VALUE) return HeapString();
+  const DWORD units = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
+  if (units == 0 || units >= DWORD(INT32_MAX / 2)) return HeapString();
+  HeapString path = NewString(int32_t(units) + 1);
+  if (!path) return path;
+  const DWORD written =
+      GetFinalPathNameByHandleW(file, path.get(), units + 1, FILE_NAME_NORMALIZED);
+  if (written == 0 || written > units) return HeapString();
+  // Installers and msiexec do not all take "\\?\" paths; a UNC path keeps its "\\". A
+  // path too long for the plain form keeps the prefix.
+  const wchar_t* text = path.get();
+  if (TextLength(text) >= MAX_PATH) return path;
+  if (StrCmpNW(text, L"\\\\?\\UNC\\", 8) == 0) return ConcatString(L"\\\\", text + 8);
+  if (StrCmpNW(text, L"\\\\?\\", 4) == 0) return DuplicateString(text + 4);
+  return path;
+}

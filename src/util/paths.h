@@ -14,3 +14,9 @@ HeapString AssetsPath(const wchar_t* name);
 // folder levels are created when missing (failures ignored: the path is returned all
 // the same and the caller fails later when it uses it). Null on failure.
 HeapString WorkPath(const wchar_t* name, bool createFolders);
+
+// The path that an open file handle names now, with links and junctions resolved (the
+// "\\?\" form shortened to a plain drive or UNC path); null when it cannot be read.
+// Starting a checked file by this path starts the file that was checked, whatever a
+// re-pointed junction on the way to its old name points at since.
+HeapString HeldFilePath(HANDLE file);

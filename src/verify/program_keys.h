@@ -1,11 +1,14 @@
 // The public keys that the update list must be signed with: resource VELTOKEYS of type
-// RT_RCDATA in the program, 64-byte keys (X then Y of the P-256 point) one after another.
-// A vendor can set them in a built program with UpdateResourceW before signing it.
+// RT_RCDATA, language-neutral, in the program, 64-byte keys (X then Y of the P-256 point)
+// one after another. A vendor replaces them in a built program before signing it with
+// tools/velto-stamp-keys, which leaves exactly one (neutral) resource.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+
+inline constexpr wchar_t kProgramKeysResource[] = L"VELTOKEYS";
 
 struct ProgramKeys {
   // The resource's bytes, valid while the module is loaded; null without keys.
@@ -18,5 +21,7 @@ struct ProgramKeys {
   bool present = false;
 };
 
-// The keys of module (null: the executable).
+// The keys of module (null: the executable). A resource in any language but neutral, or
+// in several, counts as present with no whole key: the program then demands a
+// signature that never verifies.
 ProgramKeys LoadProgramKeys(HMODULE module);

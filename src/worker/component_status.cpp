@@ -26,10 +26,15 @@ bool IsKnownComponent(ComponentId id) { return id >= 0 && id < kComponentCount; 
 
 bool Exists(const HeapString& path) { return path && PathFileExistsW(path.get()); }
 
-HeapString FindPrerequisiteInstaller(const ComponentSlot& slot) {
+// The medium's copy first, unless it failed its check in this run; *onMedium says which.
+HeapString FindPrerequisiteInstaller(const ComponentSlot& slot, bool* onMedium = nullptr) {
   if (!slot.localName) return HeapString();
-  HeapString assets = AssetsPath(slot.localName);
-  if (Exists(assets)) return assets;
+  if (onMedium) *onMedium = true;
+  if (!slot.mediumCopyRefused) {
+    HeapString assets = AssetsPath(slot.localName);
+    if (Exists(assets)) return assets;
+  }
+  if (onMedium) *onMedium = false;
   HeapString work = WorkPath(slot.localName, false);
   if (Exists(work)) return work;
   return HeapString();
@@ -50,9 +55,10 @@ HeapString FindProductPieces() {
   const bool localAssets = gSetup.localAssetsMode.load(std::memory_order_relaxed);
   bool complete = true;
   // Every entry is examined, also after a missing one; an empty entry names no piece.
-  for (const auto& entry : gSetup.componentFiles) {
+  for (int i = 0; i < kComponentFileCount; ++i) {
+    const wchar_t* entry = gSetup.componentFiles[i];
     if (entry[0] == L'\0') continue;
-    if (!IsPiecePresent(entry, localAssets)) complete = false;
+    if (gSetup.componentRefused[i] || !IsPiecePresent(entry, localAssets)) complete = false;
   }
   return complete ? DuplicateString(kAllPiecesPresent) : HeapString();
 }
@@ -67,6 +73,8 @@ void WatchInstaller(ComponentId id, ComponentSlot& slot) {
   const bool known = slot.process && GetExitCodeProcess(slot.process.get(), &exitCode);
   if (known) slot.installerExitCode = exitCode;
   slot.process.reset();
+  // Only now may the installer file change (and the work copy be deleted below).
+  slot.heldInstaller.reset();
   const bool satisfied = IsComponentSatisfied(id);
   wchar_t code[16] = L"unknown";
   if (known) wnsprintfW(code, 16, L"%u", exitCode);
@@ -139,16 +147,36 @@ void StartInstaller(ComponentId id, bool elevate) {
   if (!IsPrerequisite(id)) return;
   ComponentSlot& slot = gSetup.slots[id];
   if (slot.process || slot.installing) return;
-  HeapString path = FindInstaller(id);
+  bool onMedium = false;
+  HeapString path = FindPrerequisiteInstaller(slot, &onMedium);
   if (!path) return;
   slot.installing = true;
   slot.installFailed = false;
-  // Checked on a handle held until the process exists: no swap between check and start.
+  // Checked on a handle held until the process has been reaped: no swap between check
+  // and start, nor while msiexec has yet to read the package.
   UniqueFile held;
-  const HeldStart check = CheckBeforeStart(path.get(), InstallerPin(id), PinsRequired(), &held);
+  const HeldStart check =
+      CheckBeforeStart(path.get(), InstallerPin(id), PinsRequiredFor(onMedium), &held);
+  if (check == HeldStart::kMismatch && onMedium) {
+    // The medium is not ours to delete; the work folder's copy, or a download, is next.
+    LogEvent(L"the medium's copy of %s is not used in this run", slot.localName);
+    slot.mediumCopyRefused = true;
+    slot.installing = false;
+    StartInstaller(id, elevate);
+    return;
+  }
+  // The file that failed is the work folder's copy, the one that was checked.
   if (check == HeldStart::kMismatch) DeleteInstaller(id);
-  if (check == HeldStart::kGo) slot.process = LaunchInstaller(id, path.get(), elevate);
-  if (slot.process) return;
+  if (check == HeldStart::kGo) {
+    // Started by the path of the held handle, never by looking the name up again.
+    HeapString start = held ? HeldFilePath(held.get()) : static_cast<HeapString&&>(path);
+    if (!start) LogEvent(L"not started: the path of the checked %s cannot be read", slot.localName);
+    if (start) slot.process = LaunchInstaller(id, start.get(), elevate);
+  }
+  if (slot.process) {
+    slot.heldInstaller = static_cast<UniqueFile&&>(held);
+    return;
+  }
   slot.installing = false;
   slot.installFailed = true;
 }
@@ -216,8 +244,12 @@ UniqueHandle LaunchInstaller(ComponentId id, const wchar_t* path, bool elevate) 
   }
   // The answer of the call is not consulted: a start counts only when it left a process
   // handle (none when elevation is refused or the program cannot be run).
-  LogEvent(L"starting the installer of step %d: %s %s%s", id + 1, info.lpFile,
-           info.lpParameters ? info.lpParameters : L"", elevate ? L" (elevated)" : L"");
+  // The file name alone: the path holds the user's profile folder.
+  const bool msi = id == kLocalDb;
+  LogEvent(L"starting the installer of step %d: %s%s%s%s %s%s", id + 1, msi ? info.lpFile : L"",
+           msi ? L" /i \"" : L"", PathFindFileNameW(path), msi ? L"\"" : L"",
+           msi ? L"/qn" : (info.lpParameters ? info.lpParameters : L""),
+           elevate ? L" (elevated)" : L"");
   ShellExecuteExW(&info);
   if (info.hProcess) {
     LogEvent(L"started: process id %u", GetProcessId(info.hProcess));

@@ -31,7 +31,11 @@ HeapString FindInstaller(ComponentId id);
 void DeleteInstaller(ComponentId id);
 
 // Starts the installer of step 1 or 2 (with the "RunAs" verb when elevate is set),
-// unless one is already running or none is found. The outcome shows in the status.
+// unless one is already running or none is found. The file is checked against its pin
+// on a handle held (in the slot) until the process has been reaped, and started by that
+// handle's path. A medium copy that fails its check is left alone and not used again in
+// this run: the work folder's copy is tried, or, without one, the step asks for a
+// download. A work folder copy that fails is deleted. The outcome shows in the status.
 void StartInstaller(ComponentId id, bool elevate);
 
 // Starts the installer at path: step 2 through the system folder's msiexec.exe (never

@@ -3,11 +3,13 @@
 #include <objbase.h>
 
 #include "state/setup_state.h"
+#include "catalog/file_pins.h"
 #include "catalog/update_info.h"
 #include "catalog/pinned_fetch.h"
 #include "catalog/update_list.h"
 #include "catalog/update_server.h"
 #include "worker/fetch_retry.h"
+#include "util/setup_log.h"
 #include "util/strings.h"
 
 namespace {
@@ -40,7 +42,8 @@ void EndRequest() {
 
 void FetchPrerequisite(ComponentId id) {
   ComponentSlot& slot = gSetup.slots[id];
-  if (!FetchPinnedFromUpdateServer(slot.remoteName, slot.localName, gSetup.installerPins[id],
+  if (!MayFetch(slot.remoteName, gSetup.installerPins[id]) ||
+      !FetchPinnedFromUpdateServer(slot.remoteName, slot.localName, gSetup.installerPins[id],
                                    FetchWithRetries, &slot.progress)) {
     slot.downloadFailed.store(true, std::memory_order_relaxed);
   }
@@ -51,6 +54,7 @@ void FetchPrerequisite(ComponentId id) {
 bool FetchPiece(const wchar_t* baseName, const FilePin& pin) {
   HeapString remote = ConcatString(baseName, L".upd");
   HeapString local = ConcatString(baseName, L".upi");
+  if (!MayFetch(remote.get(), pin)) return false;
   return FetchPinnedFromUpdateServer(remote.get(), local.get(), pin, FetchWithRetries,
                                      &gSetup.slots[kProduct].progress);
 }
@@ -80,6 +84,11 @@ void FetchProductPieces() {
   for (int i = 0; i < kComponentFileCount; ++i) {
     const wchar_t* entry = gSetup.componentFiles[i];
     if (entry[0] == L'\0') continue;
+    if (gSetup.componentRefused[i]) {
+      LogEvent(L"piece %d is missing: its name \"%s\" is refused", i + 1, entry);
+      slot.downloadFailed.store(true, std::memory_order_relaxed);
+      return;
+    }
     if (!FetchPiece(entry, gSetup.componentPins[i])) {
       slot.downloadFailed.store(true, std::memory_order_relaxed);
       return;

@@ -156,11 +156,14 @@ void CheckWrittenSection(const std::vector<std::wstring>& list, const std::vecto
 }
 
 void CheckComponentFiles() {
-  for (const auto& entry : gSetup.componentFiles) {
+  for (int i = 0; i < kComponentFileCount; ++i) {
+    const auto& entry = gSetup.componentFiles[i];
     const wchar_t* end = std::find(std::begin(entry), std::end(entry), L'\0');
     ASSERT_NE(end, std::end(entry)) << "entry not terminated";
     ASSERT_LE(end - entry, 259);
-    ASSERT_TRUE(entry[0] == L'\0' || IsBareFileName(entry)) << Narrow(entry);
+    // A name that is no bare file name is kept only as a refused (missing) piece.
+    ASSERT_EQ(entry[0] != L'\0' && !IsBareFileName(entry), gSetup.componentRefused[i])
+        << Narrow(entry);
   }
 }
 

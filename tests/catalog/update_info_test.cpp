@@ -69,6 +69,8 @@ struct InfoCase {
   const wchar_t* nameShort;
   // Entries that differ from the starting table, where entry 2 holds "prior".
   std::vector<std::pair<int, std::wstring>> entries;
+  // Entries whose names are refused: they count as missing pieces.
+  std::vector<int> refused = {};
 };
 
 TEST(ReadUpdateInfo, AppliesEachRecordTypeAsItsTableSays) {
@@ -89,8 +91,10 @@ TEST(ReadUpdateInfo, AppliesEachRecordTypeAsItsTableSays) {
       {"a piece number without a comma is a header", "3\r\n", 0, nullptr, L"Velto", {}},
       {"pieces 1 and 10", "1,a\r\n10,last\r\n1,b\r\n", -1, nullptr, L"Velto", {{0, L"b"}, {9, L"last"}}},
       {"blanks belong to the name", "1, a b.x\r\n", -1, nullptr, L"Velto", {{0, L" a b.x"}}},
-      {"a trailing blank is no file name", "1,a \r\n", -1, nullptr, L"Velto", {}},
-      {"a device name is no file name", "1,NUL\r\n", -1, nullptr, L"Velto", {}},
+      {"a trailing blank is no file name", "1,a \r\n", -1, nullptr, L"Velto", {{0, L"a "}}, {0}},
+      {"a device name is no file name", "1,NUL\r\n", -1, nullptr, L"Velto", {{0, L"NUL"}}, {0}},
+      {"a later good name replaces a refused one", "1,a?b\r\n1,a\r\n", -1, nullptr, L"Velto",
+       {{0, L"a"}}},
       {"long name is cut to 259", "1," + name300 + "\r\n", -1, nullptr, L"Velto",
        {{0, std::wstring(259, L'n')}}},
       {"short name", "-2,ProductNameShort,Vx\r\n", -1, nullptr, L"Vx", {}},
@@ -99,8 +103,9 @@ TEST(ReadUpdateInfo, AppliesEachRecordTypeAsItsTableSays) {
        L"Velto", {}},
       {"short name without value is absent", "-2,ProductNameShort\r\n", -1, nullptr, nullptr, {}},
       {"short name with empty value", "-2,ProductNameShort,\r\n", -1, nullptr, L"", {}},
-      {"names leaving the folder count as absent",
-       "3,..\\evil\r\n3,a/b\r\n3,C:x\r\n3,.\r\n3,..\r\n4,\\\\srv\\s\r\n", -1, nullptr, L"Velto", {}},
+      {"names leaving the folder are refused",
+       "3,..\\evil\r\n3,a/b\r\n3,C:x\r\n3,.\r\n3,..\r\n4,\\\\srv\\s\r\n", -1, nullptr, L"Velto",
+       {{2, L".."}, {3, L"\\\\srv\\s"}}, {2, 3}},
       {"dots inside a name are fine", "3,..x\r\n4,a.b\r\n", -1, nullptr, L"Velto",
        {{2, L"..x"}, {3, L"a.b"}}},
   };
@@ -118,6 +123,11 @@ TEST(ReadUpdateInfo, AppliesEachRecordTypeAsItsTableSays) {
     EXPECT_EQ(Text(gSetup.productDisplayName.load()), Text(c.displayName));
     EXPECT_EQ(Text(gSetup.productNameShort.load()), Text(c.nameShort));
     EXPECT_EQ(Entries(), expected);
+    std::vector<int> refused;
+    for (int i = 0; i < kComponentFileCount; ++i) {
+      if (gSetup.componentRefused[i]) refused.push_back(i);
+    }
+    EXPECT_EQ(refused, c.refused);
   }
 }
 

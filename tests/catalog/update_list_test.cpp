@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "state/setup_state.h"
+#include "catalog/update_info.h"
 #include "catalog/update_list.h"
 #include "catalog/update_selection.h"
 #include "catalog_test_support.h"
@@ -113,6 +114,24 @@ TEST_F(PrepareUpdateInfoTest, StoresTheSectionInEffectNow) {
               c.written ? kMark + ExpandStamps(c.written, now) : kPriorInfo);
     EXPECT_FALSE(PathExists(Work(L"vtupdaterinfo.tmp")));
   }
+}
+
+// The information of this run is what the scan of the fetched list wrote, kept in memory:
+// a file changed between the scan and its use changes neither names nor pins.
+TEST_F(PrepareUpdateInfoTest, TheInformationUsedIsTheScannedOneNotTheFileReadAgain) {
+  gSetup.slots[kDotNet].remoteName = kDotNetRemoteName;
+  const std::string pin(64, 'a');
+  PublishList("-2,SHA256:ndp461.upd," + pin + "\r\n0,3,0,x,20000101_0000,Scanned\r\n1,p," + pin +
+                  "\r\n",
+              LocalNow());
+  ASSERT_TRUE(PrepareUpdateInfo());
+  WriteFileBytes(Work(L"vtupdaterinfo.upi"), kMark + "-2,SHA256:ndp461.upd," + std::string(64, 'b') +
+                                                 "\r\n0,4,0,x,20000101_0000,Changed\r\n1,q\r\n");
+  ASSERT_TRUE(LoadUpdateInfo());
+  EXPECT_EQ(gSetup.productVersionCode.load(), 3);
+  EXPECT_EQ(std::wstring(gSetup.componentFiles[0]), L"p");
+  EXPECT_TRUE(gSetup.componentPins[0].present);
+  EXPECT_EQ(gSetup.installerPins[kDotNet].digest[0], 0xAA);
 }
 
 TEST_F(PrepareUpdateInfoTest, FailsWhenTheListCannotBeFetched) {

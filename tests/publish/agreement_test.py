@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The selection of "velto-publish check" agrees with the program's, byte for byte, on
-random and mutated update lists (the program's side: selection_probe.exe under Wine).
+random and mutated update lists (the program's side: selection_probe.exe under Wine), and
+so do the names refused, the prerequisites pinned and the signature verdict.
   agreement_test.py <velto-publish> <wine-run> <prefix> <selection_probe.exe> <scratch>"""
 import importlib.machinery
 import os
@@ -16,6 +17,9 @@ NOW = "20261208_2300"
 STAMPS = ["20261208_2300", "20261208_2259", "20261208_2301", "20200101_0000", "20991231_2359",
           "20261207_2300", "", "2026120", "20261208_230"]
 COUNT = 300
+# The choices added for names, pins and signatures draw from a stream of their own, so
+# that the lists of the main stream stay what they were.
+extra = random.Random(29)
 
 
 def random_line(rng):
@@ -36,8 +40,16 @@ def random_line(rng):
     elif kind == "-2":
         fields += [rng.choice(["ProductNameShort", "SHA256:ndp461.upd", "K"]),
                    rng.choice(["v", "cd" * 32])]
+        # Prerequisite pins, also where the scan never copies them (after the section).
+        if extra.random() < 0.3:
+            fields[1] = extra.choice(["SHA256:NDP461.UPD", "SHA256:ldb2017rtmx64.upd",
+                                      "SHA256:ldb2014sp3x64.upd"])
     else:
         fields += [rng.choice(["piece", "data", "Velto320Install", "a b", ""])]
+        # Names the program refuses.
+        if extra.random() < 0.25:
+            fields[1] = extra.choice(["VeltoSetup5.", "CON", "nul.txt", "com1", "COM0", "a?b",
+                                      "trailing ", "x:y", "a/b", "..", "lpt9.x", "a\x01"])
         if rng.random() < 0.3:
             fields.append("ef" * 32)
     line = ",".join(fields)
@@ -75,7 +87,26 @@ def mutate(data, rng):
     return bytes(data)
 
 
+def write_signature(path, data, key, rng=extra):
+    """Missing, empty, junk, of other bytes, or valid."""
+    choice = rng.random()
+    if choice < 0.2:
+        return
+    with open(path, "wb") as f:
+        if choice < 0.3:
+            return
+        if choice < 0.4:
+            f.write(b"junk\n")
+        elif choice < 0.5:
+            f.write(publish.signature_line(key, data + b" ").encode() + b"\n")
+        else:
+            f.write(publish.signature_line(key, data).encode() + b"\n")
+
+
 def main():
+    _, _, ec, _ = publish.crypto()
+    key = ec.generate_private_key(ec.SECP256R1())
+    key_hex = publish.public_hex(key.public_key())
     shutil.rmtree(scratch, ignore_errors=True)
     os.makedirs(scratch)
     rng = random.Random(13)
@@ -87,9 +118,10 @@ def main():
         lists.append(data)
         with open(os.path.join(scratch, "list_%d.upd" % n), "wb") as f:
             f.write(data)
+        write_signature(os.path.join(scratch, "list_%d.sig" % n), data, key)
     windows_folder = "Z:" + os.path.abspath(scratch).replace("/", "\\")
     with open(os.path.join(scratch, "probe.log"), "wb") as log:
-        subprocess.run([wine_run, prefix, probe, windows_folder, NOW], stdout=log,
+        subprocess.run([wine_run, prefix, probe, windows_folder, NOW, key_hex], stdout=log,
                        stderr=subprocess.STDOUT, timeout=240, check=True)
     with open(os.path.join(scratch, "oemcp.txt")) as f:
         oem = "cp" + f.read().strip()
@@ -103,6 +135,15 @@ def main():
         selection = publish.select(texts, NOW)
         kinds[selection[0]] = kinds.get(selection[0], 0) + 1
         tool = publish.selection_bytes(selection)
+        with open(os.path.join(scratch, "read_%d.out" % n), "rb") as f:
+            program += f.read()
+        refused, pinned = publish.information(selection[1] if selection[0] == "section" else [])
+        signed = publish.verify_signature(data, os.path.join(scratch, "list_%d.sig" % n),
+                                          [key_hex]) is None
+        tool += ("refused%s\npinned%s\nsignature %d\n" % (
+            "".join(" %d" % k for k in refused),
+            "".join(" " + name for name in ("ndp461.upd", "ldb2017rtmx64.upd") if name in pinned),
+            signed)).encode()
         if tool != program:
             disagreements += 1
             if disagreements <= 5:

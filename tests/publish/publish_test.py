@@ -57,7 +57,8 @@ class Publish(unittest.TestCase):
                   b"1,Velto320Install," + b"0" * 64 + b"\r\n"
                   b"2,Velto320Data\r\n"
                   b"3,NotOnTheServer\r\n"
-                  b"0,310,0,x,20260101_0000,Velto 3.1\r\n1,Velto310Install")
+                  b"0,310,0,x,20260101_0000,Velto 3.1\r\n1,Velto310Install\r\n"
+                  b"-2,SHA256:ndp461.upd," + b"0" * 64)
         self.write_list(before)
         self.assertEqual(run("pin", self.list, self.folder).returncode, 0)
         with open(self.list, "rb") as f:
@@ -69,8 +70,8 @@ class Publish(unittest.TestCase):
                     b"1,Velto320Install," + sha(b"installer").encode() + b"\r\n"
                     b"2,Velto320Data," + sha(b"data").encode() + b"\r\n"
                     b"3,NotOnTheServer\r\n"
-                    b"0,310,0,x,20260101_0000,Velto 3.1\r\n1,Velto310Install")
-        self.assertEqual(after, expected)
+                    b"0,310,0,x,20260101_0000,Velto 3.1\r\n1,Velto310Install\r\n")
+        self.assertEqual(after, expected, "the prerequisite's setting moves to the top")
         # Pinning again refreshes in place: nothing is added twice.
         self.assertEqual(run("pin", self.list, self.folder).returncode, 0)
         with open(self.list, "rb") as f:
@@ -119,6 +120,14 @@ class Publish(unittest.TestCase):
             (b"0,1,0,x,20261201_0000,V\r\n2,data\r\n", "no installer piece"),
             (b"0,1,0,x,20261201_0000,V\r\n1,p," + b"y" * 520 + b"\r\n", "longer than the program"),
             (b"0,1,0,x,20991201_0000,V\r\n1,p\r\n", "no section in effect"),
+            (b"0,1,0,x,20261201_0000,V\r\n1,p\r\n0,0,0,x,20200101_0000,O\r\n"
+             b"-2,SHA256:ndp461.upd," + b"a" * 64 + b"\r\n", "where the program never reads it"),
+            (b"0,1,0,x,20261201_0000,V\r\n1,CON\r\n", "is a device name"),
+            (b"0,1,0,x,20261201_0000,V\r\n1,a?b\r\n", "refuses or one that leaves"),
+            (b"0,1,0,x,20261201_0000,V\r\n1,p \r\n", "ends with a dot or a blank"),
+            (b"-1,5,0,0,20261201_0000,VeltoSetup5.\r\n", "ends with a dot or a blank"),
+            (b"-2,ListExpires,20000101_0000\r\n0,1,0,x,20261201_0000,V\r\n1,p\r\n", "expired at"),
+            (b"-2,ListSerial,x5\r\n0,1,0,x,20261201_0000,V\r\n1,p\r\n", "not a decimal number"),
         ]
         cases = [(MARK + data, problem) for data, problem in cases] + [
             # Without the mark: 200 one-byte OEM characters need 600 bytes in UTF-8.
@@ -131,9 +140,66 @@ class Publish(unittest.TestCase):
                 result = run("check", self.list, "--at", "20261208_2300")
                 self.assertEqual(result.returncode, 1, result.stdout)
                 self.assertIn(problem, result.stdout)
+        # What is not protected is said, without failing the check.
         self.write_list(MARK + b"0,1,0,x,20261201_0000,V\r\n1,p\r\n")
         result = run("check", self.list, "--at", "20261208_2300")
         self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertIn("WARNING: the list is not signed (no vtupdaterlist.sig", result.stdout)
+        self.assertIn("WARNING: the list has no ListSerial", result.stdout)
+        with open(os.path.join(self.folder, "vtupdaterlist.sig"), "w") as f:
+            f.write("\n")
+        self.assertIn("holds no signature line", run("check", self.list).stdout)
+        _, public = self.keygen("k.pem")
+        result = run("check", self.list, "--at", "20261208_2300", "--keys", public)
+        self.assertEqual(result.returncode, 1, result.stdout)
+
+    def test_sign_raises_the_serial_and_sets_the_expiry(self):
+        key, public = self.keygen("k.pem")
+        self.write_list(MARK + b"0,1,0,x,20261201_0000,V\r\n1,Velto320Install\r\n")
+        self.assertEqual(run("pin", self.list, self.folder).returncode, 0)
+
+        def settings():
+            with open(self.list, "rb") as f:
+                lines = f.read()[3:].split(b"\r\n")
+            return {l.split(b",")[1].decode(): l.split(b",")[2].decode() for l in lines
+                    if l.startswith(b"-2,List")}
+
+        self.assertEqual(run("sign", self.list, key, "--expires", "10").returncode, 0)
+        first = settings()
+        self.assertRegex(first["ListSerial"], r"^20[0-9]{10}$")
+        self.assertRegex(first["ListExpires"], r"^20[0-9]{6}_[0-9]{4}$")
+        result = run("check", self.list, "--keys", public)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertIn("expires at %s UTC, within 14 days" % first["ListExpires"], result.stdout)
+        self.assertEqual(run("sign", self.list, key, "--no-expiry").returncode, 0)
+        self.assertEqual(settings(), {"ListSerial": str(int(first["ListSerial"]) + 1)})
+        self.assertEqual(run("check", self.list, "--keys", public).returncode, 0)
+        result = run("sign", self.list, key, "--serial", "7")
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("below the list's", result.stderr)
+        self.assertEqual(sorted(os.listdir(self.folder)), sorted(list(self.files) + [
+            "vtupdaterlist.upd", "vtupdaterlist.sig"]), "no temporary file stays")
+
+    def test_a_passphrase_comes_from_the_terminal_or_the_environment(self):
+        path = os.path.join(SCRATCH, "p.pem")
+        env = dict(os.environ, VELTO_PASS="s3cret")
+        result = subprocess.run([sys.executable, TOOL, "keygen", path, "--passphrase-env",
+                                 "VELTO_PASS"], capture_output=True, text=True, env=env)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.write_list(MARK + b"0,1,0,x,20261201_0000,V\r\n1,p\r\n")
+        rows = [("VELTO_PASS", "s3cret", 0, "signed"),
+                ("VELTO_PASS", "wrong", 1, "the passphrase does not open"),
+                (None, None, 1, "protected by a passphrase")]
+        for name, value, status, text in rows:
+            with self.subTest(text):
+                env = dict(os.environ, **({name: value} if name else {}))
+                args = ["--passphrase-env", name] if name else []
+                result = subprocess.run([sys.executable, TOOL, "sign", self.list, path] + args,
+                                        capture_output=True, text=True, env=env,
+                                        stdin=subprocess.DEVNULL)
+                self.assertEqual(result.returncode, status, result.stderr)
+                self.assertIn(text, result.stdout + result.stderr)
+                self.assertNotIn("Traceback", result.stderr)
 
 
 class ProxyIni(unittest.TestCase):

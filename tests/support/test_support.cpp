@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "catalog/update_info.h"
 #include "state/setup_state.h"
 
 namespace {
@@ -209,6 +210,8 @@ void ResetSetupState() {
   gSetup.workerThread.reset();
   for (ComponentSlot& slot : gSetup.slots) {
     slot.process.reset();
+    slot.heldInstaller.reset();
+    slot.mediumCopyRefused = false;
     slot.installedAtStart.store(false);
     slot.installing = false;
     slot.installFailed = false;
@@ -218,6 +221,8 @@ void ResetSetupState() {
     slot.localName = nullptr;
   }
   for (auto& entry : gSetup.componentFiles) entry[0] = L'\0';
+  for (bool& refused : gSetup.componentRefused) refused = false;
+  ForgetScannedInfo();
   for (FilePin& pin : gSetup.componentPins) pin = FilePin();
   for (FilePin& pin : gSetup.installerPins) pin = FilePin();
   gSetup.updateKeys = nullptr;

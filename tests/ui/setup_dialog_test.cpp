@@ -296,13 +296,15 @@ TEST_F(SetupDialogTest, ApplicationInstallerGetsTheUpdateInformationOfItsFolder)
       {false, L"/i", RunMode::kInteractive, L"", false, kNone, kNone, true},
       {true, L"/m", RunMode::kPassive, L"", false, kNone, kNone, true},
       {true, L"/m", RunMode::kQuiet, L" /quiet", true, kNone, kNone, true},
-      {false, L"/i", RunMode::kInteractive, L"", true, kRight, kNone, true},
+      {false, L"/i", RunMode::kInteractive, L"", true, kRight, kRight, true},
+      {false, L"/i", RunMode::kInteractive, L"", true, kRight, kNone, false},
       {false, L"/i", RunMode::kInteractive, L"", true, kNone, kNone, false},
       {false, L"/i", RunMode::kInteractive, L"", false, kWrong, kNone, false},
       {false, L"/i", RunMode::kInteractive, L"", false, kRight, kWrong, false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
+    ReleaseProductPieces();  // the last row's installer has ended
     Clean();
     gSetup.runMode = row.mode;
     CopyString(gSetup.componentFiles[0], kPiece, kComponentFileUnits);

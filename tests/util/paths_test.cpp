@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "support/installers/test_installers.h"
@@ -94,6 +95,44 @@ TEST(Paths, RunCommandLineStartsTheProgramWithoutWaiting) {
 
   HeapString missing = DuplicateString((L"\"" + (temp / L"missing.exe") + L"\" /x").c_str());
   EXPECT_FALSE(RunCommandLine(missing.get()));
+}
+
+// Wine starts a host program given by its Z: path (the links below are the host's, which
+// is how Wine keeps a junction); its handle cannot be waited for, so the caller polls
+// (bounded) until done says the program has done its work.
+bool OnHost(std::wstring commandLine, const std::function<bool()>& done) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  for (int i = 0; i < 200 && !done(); ++i) Sleep(25);
+  return done();
+}
+
+// A checked file is started by the path of its held handle: a link on the way to its
+// name, re-pointed after the check, does not change which file that path names.
+TEST(Paths, TheHeldFilesPathOutlivesALinkRepointedAfterTheCheck) {
+  const std::wstring id = std::to_wstring(GetCurrentProcessId());
+  const std::wstring root = L"Z:\\tmp\\velto-held-" + id, host = L"/tmp/velto-held-" + id;
+  for (const wchar_t* folder : {L"", L"\\a", L"\\b"}) CreateDirectoryW((root + folder).c_str(), nullptr);
+  WriteFileBytes(root + L"\\a\\x.exe", "checked");
+  WriteFileBytes(root + L"\\b\\x.exe", "planted");
+  const std::wstring link = root + L"\\link\\x.exe";
+  ASSERT_TRUE(OnHost(L"Z:\\bin\\ln -sfn a " + host + L"/link", [&] { return PathExists(link); }));
+  UniqueFile held(CreateFileW(link.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr));
+  ASSERT_TRUE(held);
+  EXPECT_TRUE(OnHost(L"Z:\\bin\\ln -sfn b " + host + L"/link",
+                     [&] { return ReadFileBytes(link) == "planted"; }));
+  const HeapString path = HeldFilePath(held.get());
+  EXPECT_EQ(Text(path), root + L"\\a\\x.exe");
+  held.reset();
+  OnHost(L"Z:\\bin\\rm -rf " + host, [&] { return !PathExists(root); });
 }
 
 }  // namespace

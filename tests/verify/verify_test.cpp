@@ -251,17 +251,20 @@ TEST(ProgramKeys, ComeFromTheResourceAWholeKeyAtATime) {
     size_t bytes;
     int32_t count;
     bool present;
-  } cases[] = {{128, 2, true}, {64, 1, true}, {70, 1, true}, {10, 0, true}, {0, 0, false}};
+    // A resource in a language is not read: which one a lookup picks depends on the PC.
+    WORD language = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+  } cases[] = {{128, 2, true}, {64, 1, true}, {70, 1, true}, {10, 0, true}, {0, 0, false},
+               {64, 0, true, 1033}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bytes);
-    const std::wstring copy = temp / (L"keys" + std::to_wstring(c.bytes) + L".exe");
+    const std::wstring copy =
+        temp / (L"keys" + std::to_wstring(c.bytes) + L"_" + std::to_wstring(c.language) + L".exe");
     ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
     if (c.bytes) {
       const std::string keys(c.bytes, '\x5A');
       HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
       ASSERT_TRUE(update);
-      ASSERT_TRUE(UpdateResourceW(update, MAKEINTRESOURCEW(10), L"VELTOKEYS",
-                                  MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+      ASSERT_TRUE(UpdateResourceW(update, MAKEINTRESOURCEW(10), L"VELTOKEYS", c.language,
                                   const_cast<char*>(keys.data()), DWORD(keys.size())));
       ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
     }
@@ -273,6 +276,65 @@ TEST(ProgramKeys, ComeFromTheResourceAWholeKeyAtATime) {
     if (c.count) {
       EXPECT_EQ(keys.keys[63], 0x5A);
     }
+    FreeLibrary(module);
+  }
+}
+
+// The build makes VELTOKEYS language-neutral, and the stamp command replaces it: afterwards
+// exactly the new keys verify, also where a stray VELTOKEYS in a language was added.
+TEST(ProgramKeys, TheStampCommandReplacesTheBuiltInKeys) {
+  TempFolder temp;
+  const TestSigningKey vendor;
+  std::wstring vendorHex;
+  for (unsigned char byte : vendor.PublicKey()) {
+    wchar_t digits[3];
+    swprintf(digits, 3, L"%02x", byte);
+    vendorHex += digits;
+  }
+  const std::string list = "0,1,,,20000101_0000,Velto\r\n";
+  WriteFileBytes(temp / L"list.upd", list);
+  WriteFileBytes(temp / L"list.sig", vendor.SignatureLine(list) + "\n");
+  for (bool stray : {false, true}) {
+    SCOPED_TRACE(stray ? "with a stray VELTOKEYS in language 1033" : "as built");
+    const std::wstring copy = temp / L"program.exe";
+    ASSERT_TRUE(CopyFileW(VT_KEYED_PROBE, copy.c_str(), FALSE));
+    HMODULE module = LoadLibraryExW(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(module);
+    const ProgramKeys built = LoadProgramKeys(module);
+    ASSERT_EQ(built.count, 1) << "the built-in key is read";
+    EXPECT_EQ(built.keys[63], 0x3F);
+    FreeLibrary(module);
+    if (stray) {
+      const std::string other(64, '\x11');
+      HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
+      ASSERT_TRUE(update);
+      ASSERT_TRUE(UpdateResourceW(update, RT_RCDATA, L"VELTOKEYS", 1033,
+                                  const_cast<char*>(other.data()), DWORD(other.size())));
+      ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    }
+    std::wstring command = L"\"" VT_STAMP_KEYS L"\" \"" + copy + L"\" " + vendorHex;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process));
+    ASSERT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(exitCode, 0u);
+
+    module = LoadLibraryExW(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(module);
+    const ProgramKeys stamped = LoadProgramKeys(module);
+    ASSERT_EQ(stamped.count, 1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(stamped.keys), 64), vendor.PublicKey());
+    UniqueFile listFile(CreateFileW((temp / L"list.upd").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(CheckListSignature(listFile.get(), (temp / L"list.sig").c_str(), stamped.keys,
+                                 stamped.count),
+              ListSignature::kVerified);
     FreeLibrary(module);
   }
 }

@@ -60,6 +60,8 @@ class ComponentStates : public testing::Test {
     Clean();
   }
   void Clean() {
+    // A checked installer stays held until its process is reaped, which a test may skip.
+    for (ComponentSlot& slot : gSetup.slots) slot.heldInstaller.reset();
     for (const wchar_t* program : {L"ndp461.exe", L"msiexec.exe"}) RefusedProgram::Allow(program);
     UndoStandInInstallations();
     RemoveTree(WorkFolderPath());
@@ -263,6 +265,93 @@ TEST_F(ComponentStates, APinnedInstallerIsCheckedRightBeforeItsStart) {
   }
 }
 
+FilePin PinOf(const std::string& bytes) {
+  FilePin pin;
+  pin.present = true;
+  const std::string hex = Sha256Hex(bytes);
+  for (int i = 0; i < kPinBytes; ++i) pin.digest[i] = uint8_t(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+  return pin;
+}
+
+// The checked installer stays held until its process has been reaped, not only until its
+// start: msiexec reads the package after it has started.
+TEST_F(ComponentStates, ACheckedInstallerStaysHeldUntilItsProcessIsReaped) {
+  const TestSigningKey publisher;
+  const std::string keys = publisher.PublicKey();
+  for (ComponentId id : {kDotNet, kLocalDb}) {
+    SCOPED_TRACE(id + 1);
+    Clean();
+    Initialise();
+    const std::wstring name = gSetup.slots[id].localName;
+    PutInWork(id == kDotNet ? StandInDotNetInstaller() : StandInLocalDbPackage(name), name);
+    SetProgramKeys(keys);
+    gSetup.phase = kPhaseReady;
+    gSetup.installerPins[id] = PinOf(ReadFileBytes(InWork(name)));
+    StandInHold hold;
+    StartInstaller(id, false);
+    ASSERT_TRUE(gSetup.slots[id].process);
+    EXPECT_FALSE(MoveFileW(InWork(name).c_str(), InWork(L"moved").c_str()));
+    EXPECT_FALSE(DeleteFileW(InWork(name).c_str()));
+    hold.Release();
+    WaitForInstallerEnd(id);
+    EXPECT_FALSE(DeleteFileW(InWork(name).c_str())) << "ended, not yet reaped";
+    EXPECT_EQ(ComponentStatusOf(id), kStatusInstalling);
+    EXPECT_EQ(ComponentStatusOf(id), kStatusInstallCompleted);
+    EXPECT_FALSE(PathExists(InWork(name))) << "released when reaped, then deleted as used";
+  }
+}
+
+// A medium's copy that fails its pin is never deleted: the work folder's copy, or a
+// download, takes its place. Only a checked work copy that fails is deleted.
+TEST_F(ComponentStates, AMediumCopyOffItsPinFallsBackAndOnlyACheckedWorkCopyIsDeleted) {
+  const TestSigningKey publisher;
+  const std::string keys = publisher.PublicKey();
+  enum Copy { kNone, kRight, kWrong };
+  const struct {
+    const char* name;
+    Copy medium, work;
+    const wchar_t* started;  // the folder of the copy started, or null
+    ComponentStatus after;   // when nothing started
+  } rows[] = {
+      {"medium off its pin, work copy right", kWrong, kRight, L"work", 0},
+      {"medium off its pin, no work copy: a download", kWrong, kNone, nullptr, kStatusDownloading},
+      {"medium right, work copy off its pin", kRight, kWrong, L"medium", 0},
+      {"no medium copy, work copy off its pin", kNone, kWrong, nullptr, kStatusInstallFailed},
+  };
+  const std::string right = ReadFileBytes(StandInDotNetInstallerFailing());
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    TempFolder temp;
+    ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
+    Clean();
+    Initialise();
+    SetProgramKeys(keys);
+    gSetup.phase = kPhaseReady;
+    gSetup.installerPins[kDotNet] = PinOf(right);
+    if (r.medium != kNone) PutInAssets(StandInDotNetInstallerFailing(), kDotNetLocalName);
+    if (r.work != kNone) PutInWork(StandInDotNetInstallerFailing(), kDotNetLocalName);
+    if (r.medium == kWrong) WriteFileBytes(InAssets(kDotNetLocalName), right + "x");
+    if (r.work == kWrong) WriteFileBytes(InWork(kDotNetLocalName), right + "x");
+
+    StartInstaller(kDotNet, false);
+    if (r.started) {
+      WaitForInstallerEnd(kDotNet);
+      const std::wstring expected =
+          std::wstring(r.started) == L"work" ? InWork(kDotNetLocalName) : InAssets(kDotNetLocalName);
+      EXPECT_EQ(RecordedCommandLines(temp / L"record.txt"),
+                std::vector<std::wstring>{L"\"" + expected + L"\""});
+    } else {
+      EXPECT_TRUE(RecordedCommandLines(temp / L"record.txt").empty());
+      EXPECT_EQ(ComponentStatusOf(kDotNet), r.after);
+    }
+    EXPECT_EQ(PathExists(InAssets(kDotNetLocalName)), r.medium != kNone) << "the medium is never ours";
+    EXPECT_EQ(PathExists(InWork(kDotNetLocalName)), r.work == kRight || (r.work == kWrong && r.started));
+    EnterCriticalSection(&gSetup.stateLock);
+    gSetup.requestedDownload = kNoRequest;
+    LeaveCriticalSection(&gSetup.stateLock);
+  }
+}
+
 TEST_F(ComponentStates, AnInstallerThatFailsKeepsItsFileAndCanBeStartedAgain) {
   TempFolder temp;
   ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
@@ -376,6 +465,15 @@ TEST_F(ComponentStates, TheApplicationStepFollowsThePhaseAndThenItsPieces) {
   WriteFileBytes(QrnFolderPath() + L"\\planted.upi", "MZ");
   EXPECT_EQ(Text(FindInstaller(kProduct)), L"<null>");
 
+  // A piece whose name the program refused counts as missing, even where a file of that
+  // name lies ("dataB." names "dataB" to Windows, yet "dataB..upi" is a file name).
+  SetPieces({{0, L"setupA"}, {1, L"dataB."}});
+  PutInWork(StandInAppInstaller(), L"setupA.upi");
+  PutInWork(StandInAppInstaller(), L"dataB..upi");
+  gSetup.componentRefused[1] = true;
+  EXPECT_EQ(Text(FindInstaller(kProduct)), L"<null>");
+  gSetup.componentRefused[1] = false;
+
   // Local mode: the Assets folder alone counts; the worker fails such a request at once.
   SetPieces({{0, L"setupA"}});
   gSetup.localAssetsMode = true;
@@ -469,6 +567,9 @@ TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
   wchar_t system[MAX_PATH] = {};
   GetSystemDirectoryW(system, MAX_PATH);
   const std::string log = ReadFileBytes(temp / L"setup.log");
+  // Unpinned starts are named as such, by file name: the profile's paths stay out.
+  EXPECT_NE(log.find(".msi started without a SHA-256 check"), std::string::npos) << log;
+  EXPECT_EQ(log.find(Narrow(WorkFolderPath())), std::string::npos) << log;
   const std::string asked = "installer of step 2: " + Narrow(system) + "\\msiexec.exe /i ";
   size_t count = 0;
   for (size_t at = log.find(asked); at != std::string::npos; at = log.find(asked, at + 1)) ++count;

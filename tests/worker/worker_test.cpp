@@ -3,7 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "detect/registry.h"
 #include "state/setup_state.h"
+#include "util/setup_log.h"
+#include "support/installers/test_installers.h"
 #include "support/servers/proxy_ini.h"
 #include "support/servers/test_servers.h"
 #include "support/servers/trusted_authority.h"
@@ -379,6 +382,107 @@ TEST_F(Worker, WithKeysOnlyASignedListIsUsedAndDownloadsMeetTheirPins) {
   EXPECT_EQ(RequestedTargets(), std::vector<std::string>{"ndp461.upd"});
   EXPECT_EQ(ReadFileBytes(WorkFolderPath() + L"\\ndp461.exe"), dotNet);
   EXPECT_FALSE(gSetup.slots[kDotNet].downloadFailed.load());
+}
+
+// Replay and freeze: a program with keys stores the highest list serial it accepted and
+// refuses a validly signed list that is older, has none, or has expired (phase -2).
+TEST_F(Worker, AReplayedOrExpiredSignedListIsRefused) {
+  const TestSigningKey publisher;
+  const std::string keys = publisher.PublicKey();
+  const wchar_t* const kSerialValue = L"UpdateListSerial";
+  DeleteRegValue(HKEY_CURRENT_USER, kProductRegistryKey, kSerialValue, kView64);
+  const struct {
+    bool keyed;
+    const char* settings;
+    UpdatePhase phase;
+    const char* logged;
+  } rows[] = {
+      {true, "-2,ListSerial,5\r\n", kPhaseReady,
+       "update list serial 5 (highest accepted before: none), expires none UTC"},
+      {true, "-2,ListSerial,4\r\n", kPhaseFailed,
+       "update list refused: its serial 4 is below 5, the highest accepted before"},
+      {true, "-2,ListSerial,6\r\n-2,ListExpires,20000101_0000\r\n", kPhaseFailed,
+       "update list refused: it expired at 20000101_0000 UTC (now 20"},
+      {true, "", kPhaseFailed, "update list refused: it has no serial, and serial 5 was accepted"},
+      {true, "-2,ListSerial,5\r\n-2,ListExpires,29991231_2359\r\n", kPhaseReady,
+       "update list serial 5 (highest accepted before: 5), expires 29991231_2359 UTC"},
+      {false, "-2,ListSerial,4\r\n", kPhaseReady, "update list not signed (this program has no keys)"},
+  };
+  TempFolder temp;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.logged);
+    const std::string list = std::string(kBom) + row.settings + "0,7,0,x,20000101_0000,V\r\n";
+    Publish(L"vtupdaterlist.upd", list);
+    Publish(L"vtupdaterlist.sig", publisher.SignatureLine(list) + "\n");
+    ASSERT_TRUE(OpenSetupLog((temp / L"setup.log").c_str()));
+    if (row.keyed) SetProgramKeys(keys);
+    StartWorker();
+    EXPECT_EQ(SettledPhase(), row.phase);
+    ResetSetupState();
+    CloseSetupLog(L"end");
+    EXPECT_NE(ReadFileBytes(temp / L"setup.log").find(row.logged), std::string::npos)
+        << ReadFileBytes(temp / L"setup.log");
+    gSetup.stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    gSetup.slots[kDotNet].remoteName = L"ndp461.upd";
+    gSetup.slots[kDotNet].localName = L"ndp461.exe";
+  }
+  uint64_t stored = 0;
+  DWORD size = sizeof(stored);
+  EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kProductRegistryKey, kSerialValue, RRF_RT_REG_QWORD,
+                         nullptr, &stored, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(stored, 5u);
+  DeleteRegValue(HKEY_CURRENT_USER, kProductRegistryKey, kSerialValue, kView64);
+}
+
+// Local media with keys: whatever the medium lacks comes from the network only with a
+// pin from the medium's information file; the pinned download is verified and started.
+TEST_F(Worker, LocalMediaWithKeysFetchOnlyWhatTheirInformationPins) {
+  const TestSigningKey publisher;
+  const std::string keys = publisher.PublicKey();
+  const std::string installer = ReadFileBytes(StandInDotNetInstallerFailing());
+  Publish(L"ndp461.upd", installer);
+  TempFolder temp;
+  for (bool pinned : {false, true}) {
+    SCOPED_TRACE(pinned ? "pinned by the medium" : "no pin on the medium");
+    Clean();
+    Publish(L"ndp461.upd", installer);
+    CreateDirectoryW(AssetsFolderPath().c_str(), nullptr);
+    WriteFileBytes(AssetsFolderPath() + L"\\vtupdaterinfo.upi",
+                   std::string(kBom) + (pinned ? "-2,SHA256:ndp461.upd," + Sha256Hex(installer) + "\r\n" : "") +
+                       "0,9,0,x,20000101_0000,Velto Local\r\n1,pieceA\r\n");
+    ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
+    DeleteFileW((temp / L"record.txt").c_str());
+    ASSERT_TRUE(OpenSetupLog((temp / L"setup.log").c_str()));
+    SetProgramKeys(keys);
+    StartWorker();
+    ASSERT_EQ(SettledPhase(), kPhaseReady);
+    ClearRequestLog(TestServer::kUpdate);
+    Post(kDotNet);
+    ASSERT_TRUE(RequestServed());
+    EXPECT_EQ(RequestedTargets(), pinned ? std::vector<std::string>{"ndp461.upd"}
+                                         : std::vector<std::string>{});
+    EXPECT_EQ(gSetup.slots[kDotNet].downloadFailed.load(), !pinned);
+    StartInstaller(kDotNet, false);
+    if (gSetup.slots[kDotNet].process) {
+      WaitForSingleObject(gSetup.slots[kDotNet].process.get(), 60000);
+    }
+    EXPECT_EQ(RecordedCommandLines(temp / L"record.txt").size(), pinned ? 1u : 0u);
+    CloseSetupLog(L"end");
+    const std::string log = ReadFileBytes(temp / L"setup.log");
+    EXPECT_NE(log.find(pinned ? "SHA-256 of ndp461.exe verified before its start"
+                              : "not downloaded: ndp461.upd has no SHA-256 in the medium's "
+                                "information file"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(pinned ? "(1 of 2 prerequisite installers pinned)"
+                              : "(0 of 2 prerequisite installers pinned)"),
+              std::string::npos);
+    ResetSetupState();
+    gSetup.stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    gSetup.slots[kDotNet].remoteName = L"ndp461.upd";
+    gSetup.slots[kDotNet].localName = L"ndp461.exe";
+  }
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+# velto_update_keys_rc(<keys> <variable>): the resource script of VELTOKEYS (RT_RCDATA,
+# language-neutral) for a list of public keys, 128 hex digits each: the 64-byte keys one
+# after another, written as little-endian 16-bit words, windres's unit for bare numbers.
+# No keys: no resource. Language-neutral, so that a stamp (tools/velto-stamp-keys)
+# replaces it instead of adding one beside it.
+function(velto_update_keys_rc keys variable)
+  set(keys_rc "// Generated from VELTO_UPDATE_PUBLIC_KEYS; do not edit.\n")
+  if(keys)
+    string(APPEND keys_rc "LANGUAGE LANG_NEUTRAL, SUBLANG_NEUTRAL\nVELTOKEYS RCDATA\nBEGIN\n")
+    foreach(key IN LISTS keys)
+      if(NOT key MATCHES "^[0-9a-fA-F]+$")
+        message(FATAL_ERROR "VELTO_UPDATE_PUBLIC_KEYS: not 128 hex digits: ${key}")
+      endif()
+      string(LENGTH "${key}" key_length)
+      if(NOT key_length EQUAL 128)
+        message(FATAL_ERROR "VELTO_UPDATE_PUBLIC_KEYS: not 128 hex digits: ${key}")
+      endif()
+      set(words "")
+      foreach(offset RANGE 0 124 4)
+        string(SUBSTRING "${key}" ${offset} 2 first)
+        math(EXPR second_offset "${offset} + 2")
+        string(SUBSTRING "${key}" ${second_offset} 2 second)
+        list(APPEND words "0x${second}${first}")
+      endforeach()
+      list(JOIN words ", " words)
+      string(APPEND keys_rc "  ${words},\n")
+    endforeach()
+    string(REGEX REPLACE ",\n$" "\n" keys_rc "${keys_rc}")
+    # What follows keeps windres's default language.
+    string(APPEND keys_rc "END\nLANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US\n")
+  endif()
+  set(${variable} "${keys_rc}" PARENT_SCOPE)
+endfunction()

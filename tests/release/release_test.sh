@@ -112,6 +112,7 @@ echo "shipped program      $(sha "$shipped") $shipped"
 echo "clone's, unsigned    ${built:-?} $clone/build/release/src/app/VeltoSetup.exe"
 echo "signed release       $(sha "$out/VeltoSetup.exe" 2>/dev/null)"
 expect "the same commit built in another folder gives the same bytes" test "$built" = "$(sha "$shipped")"
+rm -f "$scratch/unsigned.exe"
 osslsigncode remove-signature -in "$out/VeltoSetup.exe" -out "$scratch/unsigned.exe" >/dev/null 2>&1
 expect "signing changed only the signature" cmp "$scratch/unsigned.exe" "$shipped"
 python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[len(b) // 2] ^= 1

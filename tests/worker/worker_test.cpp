@@ -10,7 +10,7 @@
 #include "support/test_signing.h"
 #include "support/test_support.h"
 #include "worker/component_status.h"
-#include "worker/fetch_retry.h"
+#include "catalog/fetch_retry.h"
 #include "worker/worker.h"
 
 namespace {

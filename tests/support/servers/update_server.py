@@ -28,6 +28,11 @@ switch per line ("key" or "key=value", "#" starts a comment), read at every requ
                          it when K is negative)
   partial-without-range  a 206 without Content-Range
   range-total=TEXT       a 206 whose Content-Range total reads TEXT ("*", "0", "x1")
+  content-range=TEXT     Content-Range: TEXT on a 200 or 206 instead of the true one
+  length=TEXT            Content-Length: TEXT instead of the true one (the body stays)
+  ignore-if-range        answer a Range request 206 even when If-Range names another
+                         version of the file (as some servers and proxies do)
+  no-answer              close the connection before any status line
   trickle=BYTES:MS       send the body in pieces of BYTES, pausing MS before each
   stall=N:MS             after N body bytes, pause MS (several lines allowed)
   hold=N                 after N body bytes, wait while NAME.hold exists beside the file
@@ -185,6 +190,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not os.path.isfile(file_path):
             return self.respond_simple(404, "no such file")
         faults = self.take_faults(file_path + ".fault")
+        if "no-answer" in faults:
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return self.record(0, 0)
         self.serve_file(file_path, faults, head)
 
     def take_faults(self, sidecar):
@@ -238,7 +247,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             requested = parse_range(self.headers.get("Range"), size)
             if_range = self.headers.get("If-Range")
             if requested is not None and if_range is not None and \
-                    if_range not in (etag, last_modified):
+                    if_range not in (etag, last_modified) and "ignore-if-range" not in faults:
                 requested = None
         if requested is not None and "unsatisfiable" in faults:
             requested = "unsatisfiable"
@@ -265,7 +274,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Accept-Ranges", "bytes")
-        if status == 206 and "partial-without-range" not in faults:
+        if "content-range" in faults:
+            self.send_header("Content-Range", faults["content-range"])
+        elif status == 206 and "partial-without-range" not in faults:
             total = faults.get("range-total", str(size))
             self.send_header("Content-Range", "bytes %d-%d/%s" % (first, last, total))
         chunked = "chunked" in faults
@@ -275,7 +286,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.close_connection = True
         else:
-            self.send_header("Content-Length", str(length))
+            self.send_header("Content-Length", faults.get("length", str(length)))
         self.end_headers()
         if head:
             return self.record(status, 0)

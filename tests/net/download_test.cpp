@@ -228,6 +228,33 @@ TEST_F(Download, ReplacedFileIsFetchedWholeThroughIfRange) {
   EXPECT_FALSE(PathExists(Validator()));
 }
 
+// Some servers and proxies answer a Range 206 whatever If-Range says: the answer's own
+// validator shows the other version, and its bytes never continue the old ones.
+TEST_F(Download, AReplacedFileBehindAServerIgnoringIfRangeIsNeverSpliced) {
+  const std::string first = RandomBytes(200000, 16);
+  const std::string second = RandomBytes(200000, 17);
+  Publish(TestServer::kUpdate, NameFor(), first);
+  SetFault(NameFor(), "close-after=70000\ntimes=1");
+  EXPECT_FALSE(Run());
+  Publish(TestServer::kUpdate, NameFor(), second);
+  SetFault(NameFor(), "ignore-if-range");
+  TransferOutcome outcome;
+  control_.outcome = &outcome;
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(outcome.end, TransferEnd::kCannotContinue);
+  EXPECT_FALSE(PathExists(Partial()));
+  EXPECT_FALSE(PathExists(Validator()));
+  EXPECT_FALSE(PathExists(Destination()));
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(Sha256Hex(ReadFileBytes(Destination())), Sha256Hex(second));
+  const auto requests = Requests(3);
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[1].range, RangeFrom(70000));
+  EXPECT_NE(requests[1].ifRange, "");
+  EXPECT_EQ(requests[1].status, 206);
+  EXPECT_EQ(requests[2].range, "");
+}
+
 TEST_F(Download, ValidatorLeavesWithTheDiscardedPartialFile) {
   Publish(TestServer::kUpdate, NameFor(), RandomBytes(30000, 10));
   SetFault(NameFor(), "close-after=5000\ntimes=1");

@@ -239,6 +239,8 @@ TEST(FetchRetry, OnlyFailuresThatMayPassAreTriedAgain) {
       {TransferEnd::kStatusRefused, 500, 0, true},
       {TransferEnd::kStatusRefused, 503, 0, true},
       {TransferEnd::kStatusRefused, 599, 0, true},
+      {TransferEnd::kStatusRefused, 408, 0, true},
+      {TransferEnd::kStatusRefused, 429, 0, true},
       {TransferEnd::kStatusRefused, 600, 0, false},
       {TransferEnd::kStatusRefused, 499, 0, false},
       {TransferEnd::kStatusRefused, 404, 0, false},
@@ -248,6 +250,9 @@ TEST(FetchRetry, OnlyFailuresThatMayPassAreTriedAgain) {
       {TransferEnd::kReadFailed, 200, ERROR_INTERNET_TIMEOUT, true},
       {TransferEnd::kEndedEarly, 206, 0, true},
       {TransferEnd::kCannotContinue, 206, 0, false},
+      {TransferEnd::kContradictory, 206, 0, true},
+      {TransferEnd::kTooSlow, 200, 0, true},
+      {TransferEnd::kTooLarge, 200, 0, false},
       {TransferEnd::kStopped, 200, 0, false},
       {TransferEnd::kLocalFailure, 0, 0, false},
       {TransferEnd::kComplete, 200, 0, false},
@@ -273,9 +278,14 @@ TEST_F(Worker, TransientFailuresAreTriedAgainFromThePartialFile) {
     const char* fault;
     bool result;
     std::vector<std::string> ranges;  // of the requests, in order
+    std::string partial = "";         // an earlier run's partial file
   };
   const Row rows[] = {
       {"body ends early twice", "close-after=1000\ntimes=2", true, {"-", "bytes=1000-", "bytes=2000-"}},
+      {"429 once", "status=429\ntimes=1", true, {"-", "-"}},
+      {"closed before any answer", "no-answer\ntimes=2", true, {"-", "-", "-"}},
+      {"a partial file that cannot go on: one fresh try at once", "", true,
+       {"bytes=6000-", "-"}, std::string(6000, 'x')},
       {"503 three times", "status=503\ntimes=3", true, {"-", "-", "-", "-"}},
       {"503 for good", "status=503", false, {"-", "-", "-", "-"}},
       {"404 is not tried again", "status=404", false, {"-"}},
@@ -283,6 +293,11 @@ TEST_F(Worker, TransientFailuresAreTriedAgainFromThePartialFile) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     RemoveTree(WorkFolderPath());
+    if (!row.partial.empty()) {
+      CreateDirectoryW((WorkFolderPath() + L"\\..").c_str(), nullptr);
+      CreateDirectoryW(WorkFolderPath().c_str(), nullptr);
+      WriteFileBytes(WorkFolderPath() + L"\\retried.upd.FilePart", row.partial);
+    }
     WriteFileBytes(ServedPath(TestServer::kUpdate, L"retried.upd.fault"), std::string(row.fault) + "\n");
     ClearRequestLog(TestServer::kUpdate);
     const ULONGLONG started = GetTickCount64();
@@ -305,9 +320,18 @@ TEST_F(Worker, TransientFailuresAreTriedAgainFromThePartialFile) {
   // The stop event cuts a pause short, and no try follows.
   WriteFileBytes(ServedPath(TestServer::kUpdate, L"retried.upd.fault"), "status=503\n");
   ClearRequestLog(TestServer::kUpdate);
-  SetEvent(gSetup.stopEvent.get());
+  // Set during the first pause (the program's is 2 s).
+  UniqueHandle stopper(CreateThread(
+      nullptr, 0,
+      [](void*) -> DWORD {
+        Sleep(300);
+        SetEvent(gSetup.stopEvent.get());
+        return 0;
+      },
+      nullptr, 0, nullptr));
   const ULONGLONG started = GetTickCount64();
   EXPECT_FALSE(FetchWithRetries(L"retried.upd", L"retried.upi", false));
+  WaitForSingleObject(stopper.get(), 5000);
   EXPECT_LT(GetTickCount64() - started, 1500u);
   EXPECT_EQ(AwaitRequests(TestServer::kUpdate, L"retried.upd", 0).size(), 1u);
   RemoveTree(ServedPath(TestServer::kUpdate, L"retried.upd.fault"));

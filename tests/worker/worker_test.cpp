@@ -349,6 +349,16 @@ TEST_F(Worker, AStepStaysDownloadingWhileTheWorkerTriesAgain) {
   EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusDownloading);
   ASSERT_EQ(AwaitRequests(TestServer::kUpdate, L"ndp461.upd", 1).size(), 1u);
   EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusDownloading) << "during the pause";
+  // The bar stays, and tells when the next try starts.
+  const TransferProgress& progress = gSetup.slots[kDotNet].progress;
+  for (const ULONGLONG until = GetTickCount64() + 1000; !progress.waiting && GetTickCount64() < until;) {
+    Sleep(10);
+  }
+  EXPECT_TRUE(progress.waiting.load());
+  EXPECT_TRUE(progress.active.load());
+  const auto left = LONG(progress.retryAtTick.load() - GetTickCount());
+  EXPECT_GT(left, 0);
+  EXPECT_LE(left, 2000);
   ASSERT_TRUE(RequestServed());
   EXPECT_FALSE(gSetup.slots[kDotNet].downloadFailed.load());
   EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusInstallerAvailable);

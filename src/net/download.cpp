@@ -255,10 +255,14 @@ TransferEnd CopyBody(SharedTransfer& shared, HINTERNET request, HANDLE file, uin
   LocalBlock buffer(LocalAlloc(LMEM_FIXED, kTransferBufferBytes));
   if (!buffer) return TransferEnd::kLocalFailure;
   uint32_t arrived = 0;
+  // While large reads come back full the data outruns them: the next one need not ask
+  // what has arrived first (under Wine that question costs a round trip of its own).
+  bool flowing = false;
   while (position < expectedSize) {
-    DWORD available = 0;
-    BOOL ok = FALSE;
-    if (!Unlocked(shared, [&] { ok = InternetQueryDataAvailable(request, &available, 0, 0); })) {
+    DWORD available = kLargeReadBytes;
+    BOOL ok = TRUE;
+    if (!flowing &&
+        !Unlocked(shared, [&] { ok = InternetQueryDataAvailable(request, &available, 0, 0); })) {
       return CutEnd(shared);
     }
     if (!ok) {
@@ -276,6 +280,7 @@ TransferEnd CopyBody(SharedTransfer& shared, HINTERNET request, HANDLE file, uin
       return TransferEnd::kReadFailed;
     }
     if (received == 0) return TransferEnd::kEndedEarly;
+    flowing = wanted >= kLargeReadBytes && received == wanted;
     DWORD written = 0;
     if (!WriteFile(file, buffer.get(), received, &written, nullptr) || written != received) {
       return TransferEnd::kLocalFailure;

@@ -33,6 +33,11 @@ switch per line ("key" or "key=value", "#" starts a comment), read at every requ
   ignore-if-range        answer a Range request 206 even when If-Range names another
                          version of the file (as some servers and proxies do)
   no-answer              close the connection before any status line
+  replace-with=OTHER     once the answer has ended, the served file becomes a copy of
+                         OTHER (a file beside it): a new version under the same name
+A line "---" splits the sidecar file into sections: each request takes the first one
+(and the file keeps the rest, or is deleted with the last), so that one fetch meets a
+schedule of faults, one per try.
   trickle=BYTES:MS       send the body in pieces of BYTES, pausing MS before each
   stall=N:MS             after N body bytes, pause MS (several lines allowed)
   hold=N                 after N body bytes, wait while NAME.hold exists beside the file
@@ -69,11 +74,15 @@ def parse_faults(path):
     """The switches of a sidecar file as a dict (stalls as a list), or {}."""
     try:
         with open(path, encoding="utf-8") as sidecar:
-            lines = sidecar.read().splitlines()
+            return parse_text(sidecar.read())
     except OSError:
         return {}
+
+
+def parse_text(text):
+    """The switches of one section of a sidecar file."""
     faults = {"stall": []}
-    for line in lines:
+    for line in text.splitlines():
         line = line.split("#", 1)[0].strip()
         if not line:
             continue
@@ -193,11 +202,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "no-answer" in faults:
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
-            return self.record(0, 0)
-        self.serve_file(file_path, faults, head)
+            self.record(0, 0)
+        else:
+            self.serve_file(file_path, faults, head)
+        if "replace-with" in faults:
+            other = os.path.join(os.path.dirname(file_path), faults["replace-with"])
+            with open(other, "rb") as source, open(file_path + ".new", "wb") as copy:
+                copy.write(source.read())
+            os.replace(file_path + ".new", file_path)
 
     def take_faults(self, sidecar):
         with self.server.fault_lock:
+            try:
+                with open(sidecar, encoding="utf-8") as f:
+                    sections = f.read().split("\n---\n")
+            except OSError:
+                sections = []
+            if len(sections) > 1:
+                with open(sidecar + ".tmp", "w", encoding="utf-8") as f:
+                    f.write("\n---\n".join(sections[1:]))
+                os.replace(sidecar + ".tmp", sidecar)
+                return parse_text(sections[0])
             faults = parse_faults(sidecar)
             if "times" in faults:
                 left = int(faults["times"]) - 1

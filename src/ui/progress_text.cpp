@@ -46,10 +46,6 @@ void AddRateSample(RateWindow& window, DWORD tick, uint32_t received) {
 }
 
 void AddTrySample(RateWindow& window, DWORD tick, uint32_t received, uint32_t total) {
-  if (total != window.total) {
-    window.count = 0;
-    window.total = total;
-  }
   if (total) AddRateSample(window, tick, received);
 }
 

@@ -23,7 +23,6 @@ struct RateWindow {
   Sample samples[kSamples]{};
   int count = 0;
   int next = 0;
-  uint32_t total = 0;  // the size the samples of AddTrySample belong to
 };
 
 // Adds a sample. A count below the newest one (a new file, or a partial file the server
@@ -31,9 +30,8 @@ struct RateWindow {
 void AddRateSample(RateWindow& window, DWORD tick, uint32_t received);
 
 // Adds the sample of one tick of a download's try: only once the server has told the
-// size (its answer has come) does it count, and a new size starts the window afresh, so
-// that the bytes a resumed try already held when it began are where its rate starts,
-// never a burst of speed. A size of 0 empties the window.
+// size (its answer has come) does it count, so that the bytes a resumed try already held
+// when it began are where its rate starts, never a burst of speed.
 void AddTrySample(RateWindow& window, DWORD tick, uint32_t received, uint32_t total);
 
 // Bytes per second between the oldest sample within kRateWindowMs of the newest and the

@@ -413,6 +413,21 @@ TEST_F(Worker, WithKeysOnlyASignedListIsUsedAndDownloadsMeetTheirPins) {
   EXPECT_EQ(RequestedTargets(), std::vector<std::string>{"ndp461.upd"});
   EXPECT_EQ(ReadFileBytes(WorkFolderPath() + L"\\ndp461.exe"), dotNet);
   EXPECT_FALSE(gSetup.slots[kDotNet].downloadFailed.load());
+
+  // So is one an earlier run's partial file completed off its pin (begun from another
+  // release, without a validator to tell).
+  RemoveTree(WorkFolderPath() + L"\\ndp461.exe");
+  WriteFileBytes(WorkFolderPath() + L"\\ndp461.upd.FilePart", "XX");
+  ClearRequestLog(TestServer::kUpdate);
+  Post(kDotNet);
+  ASSERT_TRUE(RequestServed());
+  std::vector<std::string> ranges;
+  for (const auto& request : AwaitRequests(TestServer::kUpdate, L"ndp461.upd", 2)) {
+    ranges.push_back(request.range.empty() ? "-" : request.range);
+  }
+  EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=2-", "-"}));
+  EXPECT_EQ(ReadFileBytes(WorkFolderPath() + L"\\ndp461.exe"), dotNet);
+  EXPECT_FALSE(gSetup.slots[kDotNet].downloadFailed.load());
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ constexpr wchar_t kHttpsScheme[] = L"https://";
 constexpr DWORD kTransferBufferBytes = 256 * 1024;
 constexpr DWORD kLargeReadBytes = 64 * 1024;
 constexpr DWORD kWinInetBufferBytes = 8192;
+constexpr int32_t kFullBuffersBeforeLargeReads = 4;
 // After a stop, how long a transfer may take to end by itself before it is left to.
 constexpr DWORD kStopGraceMs = 200;
 constexpr DWORD kShortestCheckMs = 50;
@@ -233,13 +234,13 @@ TransferEnd CutEnd(const SharedTransfer& shared) {
   return shared.cut == Cut::kTooSlow ? TransferEnd::kTooSlow : TransferEnd::kStopped;
 }
 
-// The size of the next read. Under Wine what is available is at most WinINet's own
-// buffer: a full one means the data outruns the reads, and a large read will not wait
-// long for what it asks. Less than that is read as it is, so that a server that drips
-// returns control at every piece instead of once a buffer is full.
-DWORD ReadSize(DWORD available, uint32_t left) {
-  const DWORD wanted = available >= kWinInetBufferBytes ? std::max(available, kLargeReadBytes)
-                                                         : available;
+// The size of the next read: what has arrived, so that a server that drips returns
+// control at every piece instead of once a buffer is full. Under Wine what is available
+// is at most WinINet's own 8 KiB buffer, and reads that small cost a round trip each:
+// once that buffer has come full several times in a row (streaming), the data outruns
+// the reads and a large read will not wait long for what it asks.
+DWORD ReadSize(DWORD available, uint32_t left, bool streaming) {
+  const DWORD wanted = streaming ? std::max(available, kLargeReadBytes) : available;
   return std::min<DWORD>({wanted, kTransferBufferBytes, left});
 }
 
@@ -258,6 +259,7 @@ TransferEnd CopyBody(SharedTransfer& shared, HINTERNET request, HANDLE file, uin
   // While large reads come back full the data outruns them: the next one need not ask
   // what has arrived first (under Wine that question costs a round trip of its own).
   bool flowing = false;
+  int32_t fullBuffers = 0;
   while (position < expectedSize) {
     DWORD available = kLargeReadBytes;
     BOOL ok = TRUE;
@@ -270,7 +272,9 @@ TransferEnd CopyBody(SharedTransfer& shared, HINTERNET request, HANDLE file, uin
       return TransferEnd::kReadFailed;
     }
     if (available == 0) return TransferEnd::kEndedEarly;
-    const DWORD wanted = ReadSize(available, expectedSize - position);
+    fullBuffers = available >= kWinInetBufferBytes ? fullBuffers + 1 : 0;
+    const DWORD wanted =
+        ReadSize(available, expectedSize - position, fullBuffers > kFullBuffersBeforeLargeReads);
     DWORD received = 0;
     if (!Unlocked(shared, [&] { ok = InternetReadFile(request, buffer.get(), wanted, &received); })) {
       return CutEnd(shared);

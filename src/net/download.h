@@ -54,9 +54,10 @@ struct TransferOutcome {
 // What the caller gives a transfer besides its URL and destination. The engine knows
 // nothing of the setup's shared state: whatever it must watch comes in here.
 struct TransferControl {
-  // Signalled: the transfer ends within a moment, also while a connect, a send or a read
-  // is blocked (the request is closed from a watching thread), keeping the partial file.
-  // Null: nothing stops it.
+  // Signalled: the call returns within a moment (kStopped), also while WinINet waits on
+  // a silent server, keeping the partial file; a transfer still waiting then ends by
+  // itself (at its next byte or receive timeout) and writes nothing more, though until
+  // then it holds the partial file open. Null: nothing stops it.
   HANDLE stopEvent = nullptr;
   // Timeouts of the request in ms (connecting, sending, each receive); 0 keeps
   // WinINet's own. A receive that times out is a failed read.

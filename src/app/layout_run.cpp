@@ -15,7 +15,7 @@
 #include "util/paths.h"
 #include "util/setup_log.h"
 #include "util/strings.h"
-#include "worker/fetch_retry.h"
+#include "catalog/fetch_retry.h"
 
 namespace {
 

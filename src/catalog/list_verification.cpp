@@ -1,5 +1,6 @@
 #include "catalog/list_verification.h"
 
+#include "catalog/fetch_retry.h"
 #include "catalog/update_server.h"
 #include "state/setup_state.h"
 #include "util/paths.h"
@@ -9,7 +10,7 @@
 UniqueFile OpenSignedList(const wchar_t* listPath) {
   if (!listPath) return UniqueFile();
   HeapString signaturePath;
-  if (FetchFromUpdateServer(kListSignatureName, kListSignatureName, true)) {
+  if (FetchWithRetries(kListSignatureName, kListSignatureName, true)) {
     signaturePath = WorkPath(kListSignatureName, true);
   }
   UniqueFile list(CreateFileW(listPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -6,6 +6,7 @@
 
 #include "catalog/update_server.h"
 #include "util/paths.h"
+#include "util/strings.h"
 #include "util/setup_log.h"
 #include "verify/pinned_file.h"
 #include "verify/streamed_sha256.h"
@@ -64,6 +65,11 @@ bool FetchPinnedFromUpdateServer(const wchar_t* remoteName, const wchar_t* local
                                  TransferProgress* progress) {
   HeapString path = localName ? WorkPath(localName, true) : HeapString();
   const bool kept = path && PathFileExistsW(path.get());
+  // A partial file of an earlier run may have been begun from an older release: what
+  // its resume completes is as doubtful as a file kept from then.
+  HeapString download = remoteName ? WorkPath(remoteName, true) : HeapString();
+  HeapString partial = download ? ConcatString(download.get(), L".FilePart") : HeapString();
+  const bool resumed = partial && PathFileExistsW(partial.get());
   StreamedSha256 streamed;
   FetchWatch watch;
   watch.progress = progress;
@@ -74,6 +80,6 @@ bool FetchPinnedFromUpdateServer(const wchar_t* remoteName, const wchar_t* local
   if (!fetch || !fetch(remoteName, localName, false, watch)) return false;
   if (KeepIfStreamedMatches(path.get(), localName, pin, streamed)) return true;
   // A file from an earlier run may stem from an older release: one fresh copy.
-  return kept && fetch(remoteName, localName, true, watch) &&
+  return (kept || resumed) && fetch(remoteName, localName, true, watch) &&
          KeepIfStreamedMatches(path.get(), localName, pin, streamed);
 }

@@ -15,7 +15,8 @@ bool FetchOnceFromUpdateServer(const wchar_t* remoteName, const wchar_t* localNa
 
 // fetch(remoteName, localName, force = false), then, when pin is present, the check of
 // the file in the work folder. A file that differs is deleted. A file kept from an
-// earlier run that differs is fetched afresh once (force) and checked again. True only
+// earlier run, or completed from an earlier run's partial file, that differs is fetched
+// afresh once (force) and checked again. True only
 // when the file is there and matches its pin (or has none). A file that this call
 // downloaded whole is checked by the digest taken while it arrived; any other is read.
 bool FetchPinnedFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName,

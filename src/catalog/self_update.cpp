@@ -7,6 +7,7 @@
 #include "state/exit_codes.h"
 #include "state/setup_state.h"
 #include "catalog/file_pins.h"
+#include "catalog/fetch_retry.h"
 #include "catalog/update_server.h"
 #include "util/paths.h"
 #include "util/process.h"
@@ -75,7 +76,7 @@ void SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin) {
     const bool bare = IsBareFileName(setupBaseName);
     HeapString remoteName = bare ? ConcatString(setupBaseName, L".upd") : HeapString();
     HeapString localName = bare ? ConcatString(setupBaseName, L".exe") : HeapString();
-    fetched = bare && FetchFromUpdateServer(remoteName.get(), localName.get(), true);
+    fetched = bare && FetchWithRetries(remoteName.get(), localName.get(), true);
     if (fetched) {
       HeapString path = WorkPath(localName.get(), true);
       const FilePin pin = ParsePin(setupPin);

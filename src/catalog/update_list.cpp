@@ -8,6 +8,7 @@
 #include "catalog/self_update.h"
 #include "catalog/update_info.h"
 #include "catalog/update_selection.h"
+#include "catalog/fetch_retry.h"
 #include "catalog/update_server.h"
 #include "util/paths.h"
 #include "util/setup_log.h"
@@ -40,7 +41,7 @@ bool PrepareUpdateInfo() {
   }
   gSetup.phase.store(kPhaseQuerying, std::memory_order_release);
   // Forced: a list from an earlier run is never reused.
-  if (!FetchFromUpdateServer(kUpdateListRemoteName, kUpdateListLocalName, true)) {
+  if (!FetchWithRetries(kUpdateListRemoteName, kUpdateListLocalName, true)) {
     LogEvent(L"update list: the fetch failed");
     return false;
   }

@@ -16,6 +16,10 @@ constexpr int32_t kTestServerBit = 2;
 constexpr DWORD kConnectTimeoutMs = 30000;
 constexpr DWORD kSendTimeoutMs = 30000;
 constexpr DWORD kReceiveTimeoutMs = 30000;
+// A server that drips a byte now and then never trips the receive timeout; below 1 KiB
+// a minute no installer would arrive in any useful time.
+constexpr uint32_t kLowSpeedBytes = 1024;
+constexpr DWORD kLowSpeedWindowMs = 60000;
 
 }  // namespace
 
@@ -33,17 +37,24 @@ bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, 
   control.connectTimeoutMs = kConnectTimeoutMs;
   control.sendTimeoutMs = kSendTimeoutMs;
   control.receiveTimeoutMs = kReceiveTimeoutMs;
+  control.lowSpeedBytes = kLowSpeedBytes;
+  control.lowSpeedWindowMs = kLowSpeedWindowMs;
   control.outcome = outcome;
   control.sink = watch.sink;
   control.sinkContext = watch.sinkContext;
   if (progress) {
     control.observer = StoreTransferProgress;
     control.observerContext = progress;
-    StoreTransferProgress(progress, 0, 0);
+    // A try that follows a pause starts from the bytes the last one left, which the
+    // bar keeps showing until this try's first report.
+    if (!progress->waiting.load(std::memory_order_relaxed)) StoreTransferProgress(progress, 0, 0);
     progress->startTick.store(GetTickCount(), std::memory_order_relaxed);
+    progress->waiting.store(false, std::memory_order_relaxed);
     progress->active.store(true, std::memory_order_release);
   }
   const bool fetched = FetchByName(UpdateServerBaseUrl(), remoteName, localName, force, control);
-  if (progress) progress->active.store(false, std::memory_order_release);
+  if (progress && (fetched || !watch.retrying)) {
+    progress->active.store(false, std::memory_order_release);
+  }
   return fetched;
 }

@@ -15,10 +15,13 @@ struct FetchWatch {
   TransferProgress* progress = nullptr;
   TransferSink sink = nullptr;
   void* sinkContext = nullptr;
+  // The caller tries again after a failure: the progress stays active then, and the
+  // caller ends it.
+  bool retrying = false;
 };
 
 // FetchByName from the update server in effect, stopped by the setup's stop event, with
-// the program's timeouts. outcome (when not null) receives how the transfer ended. A
+// the program's timeouts and low-speed limit. outcome (when not null) receives how the transfer ended. A
 // download's progress goes into watch.progress, which is active while it runs; its bytes
 // go to watch.sink.
 bool FetchFromUpdateServer(const wchar_t* remoteName, const wchar_t* localName, bool force,

@@ -26,8 +26,11 @@ enum class TransferEnd {
   kNoAnswer,        // no answer: not connected, or sending or receiving it failed (error)
   kStatusRefused,   // an answer the download cannot use: its status, or no length (status)
   kCannotContinue,  // the answer showed the partial file cannot be continued; deleted
-  kReadFailed,      // the third failed read in a row (error: that of the last read)
+  kContradictory,   // the answer's range or length contradicts itself; partial deleted
+  kTooLarge,        // the file is 4 GiB or larger, beyond what the engine handles
+  kReadFailed,      // a read failed (error: that of the read)
   kEndedEarly,      // the body ended before the expected size
+  kTooSlow,         // fewer bytes arrived within the low-speed window than it asks for
   kStopped,         // the stop event was set
 };
 
@@ -51,14 +54,21 @@ struct TransferOutcome {
 // What the caller gives a transfer besides its URL and destination. The engine knows
 // nothing of the setup's shared state: whatever it must watch comes in here.
 struct TransferControl {
-  // Signalled: the transfer stops before its next read, keeping the partial file. Null:
-  // nothing stops it.
+  // Signalled: the call returns within a moment (kStopped), also while WinINet waits on
+  // a silent server, keeping the partial file; a transfer still waiting then ends by
+  // itself (at its next byte or receive timeout) and writes nothing more, though until
+  // then it holds the partial file open. Null: nothing stops it.
   HANDLE stopEvent = nullptr;
   // Timeouts of the request in ms (connecting, sending, each receive); 0 keeps
   // WinINet's own. A receive that times out is a failed read.
   DWORD connectTimeoutMs = 0;
   DWORD sendTimeoutMs = 0;
   DWORD receiveTimeoutMs = 0;
+  // The low-speed limit: fewer than lowSpeedBytes of the body in one
+  // lowSpeedWindowMs (windows follow one another from the request on) end the transfer (kTooSlow), so a server
+  // that drips or goes silent cannot hold it for good. A window of 0: no limit.
+  uint32_t lowSpeedBytes = 0;
+  DWORD lowSpeedWindowMs = 0;
   // Not null: receives how the transfer ended.
   TransferOutcome* outcome = nullptr;
   // Null: nobody watches.
@@ -81,8 +91,8 @@ bool CrackDownloadUrl(const wchar_t* url, UrlParts& parts);
 // The low 32 bits of the size of the file at path; 0 when it cannot be opened.
 uint32_t PartialFileSize(const wchar_t* path);
 
-// The answer's Content-Range value into text (64 units). False when absent, empty or
-// longer than 63 characters (text is then empty).
+// The answer's Content-Range value into text (kContentRangeUnits units). False when
+// absent, empty or longer (text is then empty).
 bool QueryContentRange(HINTERNET request, wchar_t* text);
 
 // Downloads url to destination. True when destination now holds the complete file (the

@@ -26,6 +26,17 @@ bool ChooseValidator(const wchar_t* etag, const wchar_t* lastModified, wchar_t* 
   return true;
 }
 
+bool ValidatorDiffers(const wchar_t* sent, const wchar_t* etag, const wchar_t* lastModified) {
+  if (!sent || sent[0] == L'\0') return false;
+  const wchar_t* answered = sent[0] == L'"' ? etag : lastModified;
+  if (!answered || answered[0] == L'\0') return false;
+  // Byte for byte: lstrcmpW would let a word sort call "a-b" and "ab" equal.
+  for (; *sent == *answered; ++sent, ++answered) {
+    if (*sent == L'\0') return false;
+  }
+  return true;
+}
+
 bool LoadValidator(const wchar_t* path, wchar_t* output) {
   output[0] = L'\0';
   UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

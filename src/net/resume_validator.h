@@ -20,6 +20,12 @@ bool IsUsableValidator(const wchar_t* text);
 // usable; written into output (kValidatorUnits units). False when neither is usable.
 bool ChooseValidator(const wchar_t* etag, const wchar_t* lastModified, wchar_t* output);
 
+// Whether an answer names another file than the validator sent with If-Range: sent, a
+// strong ETag (it begins with a quote), differs from the answer's etag, or sent, a date,
+// differs from its lastModified. An absent or empty header of that kind tells nothing;
+// null sent (no If-Range) never differs.
+bool ValidatorDiffers(const wchar_t* sent, const wchar_t* etag, const wchar_t* lastModified);
+
 // The validator stored at path, into output (kValidatorUnits units). False when the file
 // is absent, unreadable, or does not hold a usable validator.
 bool LoadValidator(const wchar_t* path, wchar_t* output);

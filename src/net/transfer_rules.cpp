@@ -18,10 +18,27 @@ const wchar_t* RangeBody(const wchar_t* text) {
   return text + 6;
 }
 
-uint32_t ReadNumber(const wchar_t* text) {
-  uint32_t value = 0;
-  for (; *text >= L'0' && *text <= L'9'; ++text) value = value * 10 + uint32_t(*text - L'0');
-  return value;
+// Reads at least one digit into *value; null on no digit or a value beyond 64 bits,
+// else the text after the digits.
+const wchar_t* ReadNumber(const wchar_t* text, uint64_t* value) {
+  if (*text < L'0' || *text > L'9') return nullptr;
+  uint64_t number = 0;
+  for (; *text >= L'0' && *text <= L'9'; ++text) {
+    const uint64_t digit = uint64_t(*text - L'0');
+    if (number > (UINT64_MAX - digit) / 10) return nullptr;
+    number = number * 10 + digit;
+  }
+  *value = number;
+  return text;
+}
+
+BodyPlan Plan(BodyTarget target, uint32_t position = 0, uint32_t expectedSize = 0) {
+  return {target, position, expectedSize};
+}
+
+BodyPlan WholeFile(uint64_t size) {
+  if (size > kLargestFile) return Plan(BodyTarget::kTooLarge);
+  return Plan(BodyTarget::kNewPartial, 0, uint32_t(size));
 }
 
 }  // namespace
@@ -43,44 +60,63 @@ bool IsStatusAccepted(bool resuming, uint32_t status) {
   return resuming && (status == HTTP_STATUS_PARTIAL_CONTENT || status == 416);
 }
 
-uint32_t RangeStart(const wchar_t* text) {
-  const wchar_t* body = RangeBody(text);
-  return body ? ReadNumber(body) : 0;
+bool ParseContentRange(const wchar_t* text, ContentRange* range) {
+  const wchar_t* at = RangeBody(text);
+  if (!at) return false;
+  ContentRange read;
+  if (*at == L'*') {
+    read.unsatisfied = true;
+    ++at;
+  } else {
+    at = ReadNumber(at, &read.first);
+    if (!at || *at++ != L'-') return false;
+    at = ReadNumber(at, &read.last);
+    if (!at) return false;
+  }
+  if (*at++ != L'/') return false;
+  at = ReadNumber(at, &read.total);
+  if (!at || *at != L'\0') return false;
+  *range = read;
+  return true;
 }
 
-uint32_t RangeTotal(const wchar_t* text) {
-  const wchar_t* body = RangeBody(text);
-  if (!body) return 0;
-  while (*body != L'\0' && *body != L'/') ++body;
-  return *body == L'/' ? ReadNumber(body + 1) : 0;
+bool ParseLength(const wchar_t* text, uint64_t* value) {
+  if (!text) return false;
+  const wchar_t* end = ReadNumber(text, value);
+  return end && *end == L'\0';
 }
 
-BodyPlan PlanBody(bool resuming, uint32_t status, const wchar_t* contentRange,
-                  uint32_t partialSize, uint32_t contentLength) {
-  if (!resuming) return {BodyTarget::kNewPartial, 0, contentLength};
-  if (status == 416) {
-    if (contentRange && RangeTotal(contentRange) == partialSize) {
-      return {BodyTarget::kAlreadyComplete, partialSize, partialSize};
+BodyPlan PlanBody(bool resuming, const AnswerHeaders& answer, uint32_t partialSize) {
+  // Whatever a 200 carries besides (a Content-Range included), its body is the file
+  // from its first byte; written as a continuation it would make a spliced file.
+  if (!resuming || answer.status == HTTP_STATUS_OK) return WholeFile(answer.contentLength);
+  ContentRange range;
+  const bool readable = ParseContentRange(answer.contentRange, &range);
+  if (answer.status == 416) {
+    if (readable && range.unsatisfied && range.total == partialSize && !answer.validatorChanged) {
+      return Plan(BodyTarget::kAlreadyComplete, partialSize, partialSize);
     }
-    return {BodyTarget::kDiscardPartial, 0, 0};
+    return Plan(BodyTarget::kDiscardPartial);
   }
-  if (!contentRange) {
-    // A 206 without Content-Range carries only the rest of the file; written from 0 as
-    // if it were the whole file it would make a truncated installer that looks done.
-    if (status == HTTP_STATUS_PARTIAL_CONTENT) return {BodyTarget::kDiscardPartial, 0, 0};
-    return {BodyTarget::kNewPartial, 0, contentLength};
+  // A 206 without Content-Range carries only the rest of the file; written from 0 as
+  // if it were the whole file it would make a truncated installer that looks done.
+  if (!answer.contentRange) return Plan(BodyTarget::kDiscardPartial);
+  // A range that cannot be read, or that its own numbers or the length contradict, says
+  // nothing about where its bytes belong: taken at any guess it splices the file.
+  if (!readable || range.unsatisfied || range.first > range.last || range.last >= range.total ||
+      answer.contentLength != range.last - range.first + 1) {
+    return Plan(BodyTarget::kContradictory);
   }
-  const uint32_t start = RangeStart(contentRange);
-  const uint32_t total = RangeTotal(contentRange);
-  // A total that is unknown ("*" and unreadable read as 0), not beyond the start, or
-  // short of what the partial file already holds describes no continuation of it; taken
-  // at its word it would make a cut-off file pass for complete.
-  if (start > partialSize || total <= start || total < partialSize) {
-    return {BodyTarget::kDiscardPartial, 0, 0};
+  if (range.total > kLargestFile) return Plan(BodyTarget::kTooLarge);
+  // Another file behind the same name, or a range that leaves a gap or describes a file
+  // shorter than what is held: no continuation of the partial file.
+  if (answer.validatorChanged || range.first > partialSize || range.total < partialSize) {
+    return Plan(BodyTarget::kDiscardPartial);
   }
+  const auto total = uint32_t(range.total);
   // From 0 the answer is the whole file again: rewritten, and cut to its length.
-  if (start == 0) return {BodyTarget::kNewPartial, 0, total};
-  return {BodyTarget::kExistingPartial, start, total};
+  if (range.first == 0) return Plan(BodyTarget::kNewPartial, 0, total);
+  return Plan(BodyTarget::kExistingPartial, uint32_t(range.first), total);
 }
 
 void FormatResumeHeaders(uint32_t partialSize, const wchar_t* validator, wchar_t* output) {
@@ -94,14 +130,4 @@ void FormatResumeHeaders(uint32_t partialSize, const wchar_t* validator, wchar_t
     wnsprintfW(output, kRequestHeaderUnits, L"Range: bytes=%u-", unsigned(partialSize));
   }
   output[kRequestHeaderUnits - 1] = L'\0';
-}
-
-ReadStep NextReadStep(bool readOk, uint32_t received, int32_t* failures) {
-  if (!readOk) {
-    ++*failures;
-    return *failures < kMaxFailedReads ? ReadStep::kRetry : ReadStep::kGiveUp;
-  }
-  if (received == 0) return ReadStep::kEndedEarly;
-  *failures = 0;
-  return ReadStep::kWrite;
 }

@@ -16,8 +16,12 @@ struct TransferProgress {
   std::atomic<uint32_t> received{0};
   // The whole file's size; 0 while the server has not said it.
   std::atomic<uint32_t> total{0};
-  // GetTickCount when this download began.
+  // GetTickCount when this try of the download began.
   std::atomic<DWORD> startTick{0};
+  // The download waits to be tried again (active stays set; received and total keep
+  // what the failed try left), until GetTickCount reaches retryAtTick.
+  std::atomic<bool> waiting{false};
+  std::atomic<DWORD> retryAtTick{0};
 };
 
 // A transfer observer (context: the TransferProgress to fill).

@@ -30,6 +30,7 @@ struct StepView {
   HWND textWindow = nullptr;
   bool shown = false;
   bool marquee = false;
+  bool paused = false;
   int pixel = -1;
   DWORD startTick = 0;
   RateWindow rate;
@@ -78,8 +79,9 @@ void SetMarquee(HWND bar, StepView& view, bool marquee) {
   view.pixel = -1;
 }
 
-// Returns whether the step downloads now; received and total are what it published.
-bool RefreshStep(ComponentId id, DWORD now, uint32_t* received, uint32_t* total) {
+// Returns whether the step downloads now (or waits to try again, *waiting); received
+// and total are what it published.
+bool RefreshStep(ComponentId id, DWORD now, uint32_t* received, uint32_t* total, bool* waiting) {
   const TransferProgress& progress = gSetup.slots[id].progress;
   StepView& view = gSteps[id];
   if (!progress.active.load(std::memory_order_acquire)) {
@@ -89,13 +91,19 @@ bool RefreshStep(ComponentId id, DWORD now, uint32_t* received, uint32_t* total)
   const DWORD startTick = progress.startTick.load(std::memory_order_relaxed);
   *total = progress.total.load(std::memory_order_relaxed);
   *received = progress.received.load(std::memory_order_relaxed);
-  if (startTick != view.startTick) {
+  *waiting = progress.waiting.load(std::memory_order_acquire);
+  if (startTick != view.startTick || *waiting) {
     view.startTick = startTick;
     view.rate = RateWindow();
   }
-  AddRateSample(view.rate, now, *received);
+  if (!*waiting) AddTrySample(view.rate, now, *received, *total);
 
-  SetMarquee(view.barWindow, view, *total == 0);
+  // A wait shows the bytes held, paused, not a marquee that looks like work.
+  SetMarquee(view.barWindow, view, *total == 0 && !*waiting);
+  if (view.paused != *waiting) {
+    view.paused = *waiting;
+    SendMessageW(view.barWindow, PBM_SETSTATE, *waiting ? PBST_PAUSED : PBST_NORMAL, 0);
+  }
   const int position = BarPosition(*received, *total);
   const int pixel = view.marquee ? view.pixel : BarPixel(view.barWindow, position);
   if (pixel != view.pixel) {
@@ -103,8 +111,14 @@ bool RefreshStep(ComponentId id, DWORD now, uint32_t* received, uint32_t* total)
     SendMessageW(view.barWindow, PBM_SETPOS, position, 0);
   }
   wchar_t text[kProgressTextUnits];
-  FormatProgressText(*received, *total, AverageRate(view.rate), now - startTick >= kRateSettleMs,
-                     text);
+  if (*waiting) {
+    // Signed: the try may start a moment after its time.
+    const auto left = LONG(progress.retryAtTick.load(std::memory_order_relaxed) - now);
+    FormatRetryWaitText(left > 0 ? DWORD(left) : 0, text);
+  } else {
+    FormatProgressText(*received, *total, AverageRate(view.rate),
+                       now - startTick >= kRateSettleMs, text);
+  }
   if (lstrcmpW(text, view.text) != 0) {
     CopyString(view.text, text, kProgressTextUnits);
     SetWindowTextW(view.textWindow, text);
@@ -142,19 +156,23 @@ void CALLBACK ProgressTimerProc(HWND dialog, UINT, UINT_PTR, DWORD) {
 void RefreshDownloadProgress(HWND dialog) {
   const DWORD now = GetTickCount();
   bool downloading = false;
+  bool waiting = false;
   uint32_t received = 0;
   uint32_t total = 0;
   for (ComponentId id = 0; id < kComponentCount; ++id) {
     uint32_t stepReceived = 0;
     uint32_t stepTotal = 0;
-    if (RefreshStep(id, now, &stepReceived, &stepTotal) && !downloading) {
+    bool stepWaiting = false;
+    if (RefreshStep(id, now, &stepReceived, &stepTotal, &stepWaiting) && !downloading) {
       downloading = true;
+      waiting = stepWaiting;
       received = stepReceived;
       total = stepTotal;
     }
   }
   if (downloading) {
-    SetTaskbar(dialog, total ? TBPF_NORMAL : TBPF_INDETERMINATE, BarPosition(received, total));
+    const TBPFLAG state = waiting ? TBPF_PAUSED : total ? TBPF_NORMAL : TBPF_INDETERMINATE;
+    SetTaskbar(dialog, state, BarPosition(received, total));
   } else {
     // A failed download leaves the button red (full) until the next download starts.
     SetTaskbar(dialog, AnyDownloadFailed() ? TBPF_ERROR : TBPF_NOPROGRESS, kProgressBarRange);

@@ -45,6 +45,16 @@ void AddRateSample(RateWindow& window, DWORD tick, uint32_t received) {
   if (window.count < RateWindow::kSamples) ++window.count;
 }
 
+void AddTrySample(RateWindow& window, DWORD tick, uint32_t received, uint32_t total) {
+  if (total) AddRateSample(window, tick, received);
+}
+
+void FormatRetryWaitText(DWORD msLeft, wchar_t* output) {
+  wnsprintfW(output, kProgressTextUnits, L"再試行を待っています（あと %u 秒）",
+             unsigned((uint64_t(msLeft) + 999) / 1000));
+  output[kProgressTextUnits - 1] = L'\0';
+}
+
 uint32_t AverageRate(const RateWindow& window) {
   if (window.count < 2) return 0;
   const int newestIndex = (window.next + RateWindow::kSamples - 1) % RateWindow::kSamples;

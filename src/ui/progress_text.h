@@ -29,9 +29,19 @@ struct RateWindow {
 // made start again) drops the older samples.
 void AddRateSample(RateWindow& window, DWORD tick, uint32_t received);
 
+// Adds the sample of one tick of a download's try: only once the server has told the
+// size (its answer has come) does it count, so that the bytes a resumed try already held
+// when it began are where its rate starts, never a burst of speed.
+void AddTrySample(RateWindow& window, DWORD tick, uint32_t received, uint32_t total);
+
 // Bytes per second between the oldest sample within kRateWindowMs of the newest and the
 // newest; 0 with fewer than two such samples.
 uint32_t AverageRate(const RateWindow& window);
+
+// The text under a step's status line while its download waits to be tried again,
+// "再試行を待っています（あと N 秒）" with N the seconds left (msLeft rounded up), into output
+// (kProgressTextUnits units).
+void FormatRetryWaitText(DWORD msLeft, wchar_t* output);
 
 // The progress text into output (kProgressTextUnits units): received, and "/ total" when
 // total is not 0 (known); then the rate in full-width brackets when bytesPerSecond is not

@@ -87,7 +87,7 @@ void StreamedSha256::Restart() {
   // Without a thread of its own the hash runs on the caller's thread at each block.
   if (!thread_) {
     thread_.reset(CreateThread(nullptr, 0, HashThread, this, 0, nullptr));
-    if (thread_) SetThreadPriority(thread_.get(), THREAD_PRIORITY_BELOW_NORMAL);
+    // Normal priority: below it, a busy machine starves the digest and the download waits.
   }
   WaitIdle();
   hash_.reset();

@@ -8,7 +8,7 @@
 #include "catalog/pinned_fetch.h"
 #include "catalog/update_list.h"
 #include "catalog/update_server.h"
-#include "worker/fetch_retry.h"
+#include "catalog/fetch_retry.h"
 #include "util/setup_log.h"
 #include "util/strings.h"
 

@@ -132,12 +132,20 @@ TEST_F(SelfUpdateTest, ARevisionInEffectFetchesAfreshAndStartsTheNewProgram) {
     WriteFileBytes(Work(L"vtupdaterinfo.upi"), "earlier");
     // An older program under the local name is never reused (it would not even start).
     WriteFileBytes(Work(L"newsetup.exe"), "an older download");
+    // A server busy for a moment is tried again (after the program's first pause).
+    ClearRequestLog(TestServer::kUpdate);
+    if (updateMode) {
+      WriteFileBytes(ServedPath(TestServer::kUpdate, L"newsetup.upd.fault"), "status=503\ntimes=1\n");
+    }
 
     EXPECT_EQ(RunProbe(std::wstring(L"prepare ") + (updateMode ? L"u" : L"-")), 0)
         << "PrepareUpdateInfo returned instead of ending the process";
     const std::wstring expected = L"\"" + Work(L"newsetup.exe") + L"\"" + (updateMode ? L" -U" : L"");
     EXPECT_EQ(WaitForRecord(), std::vector<std::wstring>{expected});
     EXPECT_TRUE(PathExists(Record() + L".closed"));
+    const auto asked = AwaitRequests(TestServer::kUpdate, L"newsetup.upd", updateMode ? 2 : 1);
+    ASSERT_EQ(asked.size(), updateMode ? 2u : 1u);
+    EXPECT_EQ(asked[0].status, updateMode ? 503 : 200);
     // The scan stopped at the record: the information stays, the temporary file is left.
     EXPECT_EQ(ReadFileBytes(Work(L"vtupdaterinfo.upi")), "earlier");
     EXPECT_EQ(ReadFileBytes(Work(L"vtupdaterinfo.tmp")), list.substr(0, list.find("\r\n") + 2));

@@ -377,6 +377,25 @@ TEST_F(WholeSetup, ClosingDuringASlowDownloadEndsAtOnceAndTheNextRunResumes) {
   EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
 }
 
+// One 503 for the list at start-up is tried again after the first pause (the step says
+// "querying" meanwhile), and the application is offered as usual.
+TEST_F(WholeSetup, AListAnswered503OnceStillLeadsToTheApplicationOffered) {
+  Publish(L"vtupdaterlist.upd", "0,120,0,x,20000101_0000,Velto 2026\r\n1,VeltoApp\r\n");
+  Publish(L"VeltoApp.upd", "MZ application piece");
+  Publish(L"vtupdaterlist.upd.fault", "status=503\ntimes=1\n");
+  HWND dialog = Start();
+  ASSERT_TRUE(dialog);
+  EXPECT_TRUE(WaitForControlText(dialog, IDC_PRODUCT_STATUS, L"更新情報の問合せ中です", kRefreshLimitMs));
+  EXPECT_TRUE(WaitForControlText(dialog, IDC_PRODUCT_STATUS,
+                                 L"Velto 2026 インストーラーが利用可能です", kShowLimitMs));
+  const auto requests = AwaitRequests(TestServer::kUpdate, L"vtupdaterlist.upd", 2);
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].status, 503);
+  EXPECT_EQ(requests[1].status, 200);
+  ClickButton(dialog, IDC_EXIT);
+  EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+}
+
 TEST_F(WholeSetup, AnUnreachableListIsReportedAndDownloadsWaitForGood) {
   HWND dialog = Start();  // nothing published: the list answers 404
   ASSERT_TRUE(dialog);

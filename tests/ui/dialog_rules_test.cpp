@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -243,6 +244,44 @@ TEST(ProgressText, RateIsAveragedOverTheLastSecondsOnly) {
   RateWindow many;
   for (DWORD i = 0; i <= 100; ++i) AddRateSample(many, i * 250, i * 1000);
   EXPECT_EQ(AverageRate(many), 4000u) << "only the last 3 s of a long download count";
+}
+
+// A try that resumes from 20000 bytes held: its rate counts only what arrives in it.
+TEST(ProgressText, ATrysRateStartsFromTheBytesItHeld) {
+  const struct {
+    std::vector<std::tuple<DWORD, uint32_t, uint32_t>> samples;  // tick, received, total
+    uint32_t rate;
+  } rows[] = {
+      {{{0, 0, 0}, {250, 20000, 0}, {500, 20000, 50000}, {1500, 21000, 50000}}, 1000},
+      {{{0, 20000, 0}, {1000, 24000, 50000}, {2000, 25000, 50000}}, 1000},
+      // Another file (another size) starts afresh.
+      {{{0, 0, 90000}, {1000, 80000, 90000}, {2000, 1000, 50000}, {3000, 3000, 50000}}, 2000},
+  };
+  for (const auto& row : rows) {
+    RateWindow window;
+    for (const auto& [tick, received, total] : row.samples) {
+      AddTrySample(window, tick, received, total);
+    }
+    EXPECT_EQ(AverageRate(window), row.rate) << row.samples.size();
+  }
+}
+
+TEST(ProgressText, AWaitToTryAgainTellsTheSecondsLeft) {
+  const struct {
+    DWORD msLeft;
+    const wchar_t* text;
+  } rows[] = {
+      {30000, L"再試行を待っています（あと 30 秒）"},
+      {1001, L"再試行を待っています（あと 2 秒）"},
+      {1000, L"再試行を待っています（あと 1 秒）"},
+      {1, L"再試行を待っています（あと 1 秒）"},
+      {0, L"再試行を待っています（あと 0 秒）"},
+  };
+  for (const auto& row : rows) {
+    wchar_t text[kProgressTextUnits];
+    FormatRetryWaitText(row.msLeft, text);
+    EXPECT_EQ(std::wstring(text), row.text) << row.msLeft;
+  }
 }
 
 }  // namespace

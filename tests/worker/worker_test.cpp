@@ -13,7 +13,7 @@
 #include "support/test_signing.h"
 #include "support/test_support.h"
 #include "worker/component_status.h"
-#include "worker/fetch_retry.h"
+#include "catalog/fetch_retry.h"
 #include "worker/worker.h"
 
 namespace {
@@ -242,6 +242,8 @@ TEST(FetchRetry, OnlyFailuresThatMayPassAreTriedAgain) {
       {TransferEnd::kStatusRefused, 500, 0, true},
       {TransferEnd::kStatusRefused, 503, 0, true},
       {TransferEnd::kStatusRefused, 599, 0, true},
+      {TransferEnd::kStatusRefused, 408, 0, true},
+      {TransferEnd::kStatusRefused, 429, 0, true},
       {TransferEnd::kStatusRefused, 600, 0, false},
       {TransferEnd::kStatusRefused, 499, 0, false},
       {TransferEnd::kStatusRefused, 404, 0, false},
@@ -251,6 +253,9 @@ TEST(FetchRetry, OnlyFailuresThatMayPassAreTriedAgain) {
       {TransferEnd::kReadFailed, 200, ERROR_INTERNET_TIMEOUT, true},
       {TransferEnd::kEndedEarly, 206, 0, true},
       {TransferEnd::kCannotContinue, 206, 0, false},
+      {TransferEnd::kContradictory, 206, 0, true},
+      {TransferEnd::kTooSlow, 200, 0, true},
+      {TransferEnd::kTooLarge, 200, 0, false},
       {TransferEnd::kStopped, 200, 0, false},
       {TransferEnd::kLocalFailure, 0, 0, false},
       {TransferEnd::kComplete, 200, 0, false},
@@ -276,9 +281,14 @@ TEST_F(Worker, TransientFailuresAreTriedAgainFromThePartialFile) {
     const char* fault;
     bool result;
     std::vector<std::string> ranges;  // of the requests, in order
+    std::string partial = "";         // an earlier run's partial file
   };
   const Row rows[] = {
       {"body ends early twice", "close-after=1000\ntimes=2", true, {"-", "bytes=1000-", "bytes=2000-"}},
+      {"429 once", "status=429\ntimes=1", true, {"-", "-"}},
+      {"closed before any answer", "no-answer\ntimes=2", true, {"-", "-", "-"}},
+      {"a partial file that cannot go on: one fresh try at once", "", true,
+       {"bytes=6000-", "-"}, std::string(6000, 'x')},
       {"503 three times", "status=503\ntimes=3", true, {"-", "-", "-", "-"}},
       {"503 for good", "status=503", false, {"-", "-", "-", "-"}},
       {"404 is not tried again", "status=404", false, {"-"}},
@@ -286,6 +296,11 @@ TEST_F(Worker, TransientFailuresAreTriedAgainFromThePartialFile) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     RemoveTree(WorkFolderPath());
+    if (!row.partial.empty()) {
+      CreateDirectoryW((WorkFolderPath() + L"\\..").c_str(), nullptr);
+      CreateDirectoryW(WorkFolderPath().c_str(), nullptr);
+      WriteFileBytes(WorkFolderPath() + L"\\retried.upd.FilePart", row.partial);
+    }
     WriteFileBytes(ServedPath(TestServer::kUpdate, L"retried.upd.fault"), std::string(row.fault) + "\n");
     ClearRequestLog(TestServer::kUpdate);
     const ULONGLONG started = GetTickCount64();
@@ -308,9 +323,18 @@ TEST_F(Worker, TransientFailuresAreTriedAgainFromThePartialFile) {
   // The stop event cuts a pause short, and no try follows.
   WriteFileBytes(ServedPath(TestServer::kUpdate, L"retried.upd.fault"), "status=503\n");
   ClearRequestLog(TestServer::kUpdate);
-  SetEvent(gSetup.stopEvent.get());
+  // Set during the first pause (the program's is 2 s).
+  UniqueHandle stopper(CreateThread(
+      nullptr, 0,
+      [](void*) -> DWORD {
+        Sleep(300);
+        SetEvent(gSetup.stopEvent.get());
+        return 0;
+      },
+      nullptr, 0, nullptr));
   const ULONGLONG started = GetTickCount64();
   EXPECT_FALSE(FetchWithRetries(L"retried.upd", L"retried.upi", false));
+  WaitForSingleObject(stopper.get(), 5000);
   EXPECT_LT(GetTickCount64() - started, 1500u);
   EXPECT_EQ(AwaitRequests(TestServer::kUpdate, L"retried.upd", 0).size(), 1u);
   RemoveTree(ServedPath(TestServer::kUpdate, L"retried.upd.fault"));
@@ -328,6 +352,16 @@ TEST_F(Worker, AStepStaysDownloadingWhileTheWorkerTriesAgain) {
   EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusDownloading);
   ASSERT_EQ(AwaitRequests(TestServer::kUpdate, L"ndp461.upd", 1).size(), 1u);
   EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusDownloading) << "during the pause";
+  // The bar stays, and tells when the next try starts.
+  const TransferProgress& progress = gSetup.slots[kDotNet].progress;
+  for (const ULONGLONG until = GetTickCount64() + 1000; !progress.waiting && GetTickCount64() < until;) {
+    Sleep(10);
+  }
+  EXPECT_TRUE(progress.waiting.load());
+  EXPECT_TRUE(progress.active.load());
+  const auto left = LONG(progress.retryAtTick.load() - GetTickCount());
+  EXPECT_GT(left, 0);
+  EXPECT_LE(left, 2000);
   ASSERT_TRUE(RequestServed());
   EXPECT_FALSE(gSetup.slots[kDotNet].downloadFailed.load());
   EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusInstallerAvailable);
@@ -380,6 +414,21 @@ TEST_F(Worker, WithKeysOnlyASignedListIsUsedAndDownloadsMeetTheirPins) {
   Post(kDotNet);
   ASSERT_TRUE(RequestServed());
   EXPECT_EQ(RequestedTargets(), std::vector<std::string>{"ndp461.upd"});
+  EXPECT_EQ(ReadFileBytes(WorkFolderPath() + L"\\ndp461.exe"), dotNet);
+  EXPECT_FALSE(gSetup.slots[kDotNet].downloadFailed.load());
+
+  // So is one an earlier run's partial file completed off its pin (begun from another
+  // release, without a validator to tell).
+  RemoveTree(WorkFolderPath() + L"\\ndp461.exe");
+  WriteFileBytes(WorkFolderPath() + L"\\ndp461.upd.FilePart", "XX");
+  ClearRequestLog(TestServer::kUpdate);
+  Post(kDotNet);
+  ASSERT_TRUE(RequestServed());
+  std::vector<std::string> ranges;
+  for (const auto& request : AwaitRequests(TestServer::kUpdate, L"ndp461.upd", 2)) {
+    ranges.push_back(request.range.empty() ? "-" : request.range);
+  }
+  EXPECT_EQ(ranges, (std::vector<std::string>{"bytes=2-", "-"}));
   EXPECT_EQ(ReadFileBytes(WorkFolderPath() + L"\\ndp461.exe"), dotNet);
   EXPECT_FALSE(gSetup.slots[kDotNet].downloadFailed.load());
 }

@@ -28,6 +28,16 @@ switch per line ("key" or "key=value", "#" starts a comment), read at every requ
                          it when K is negative)
   partial-without-range  a 206 without Content-Range
   range-total=TEXT       a 206 whose Content-Range total reads TEXT ("*", "0", "x1")
+  content-range=TEXT     Content-Range: TEXT on a 200 or 206 instead of the true one
+  length=TEXT            Content-Length: TEXT instead of the true one (the body stays)
+  ignore-if-range        answer a Range request 206 even when If-Range names another
+                         version of the file (as some servers and proxies do)
+  no-answer              close the connection before any status line
+  replace-with=OTHER     once the answer has ended, the served file becomes a copy of
+                         OTHER (a file beside it): a new version under the same name
+A line "---" splits the sidecar file into sections: each request takes the first one
+(and the file keeps the rest, or is deleted with the last), so that one fetch meets a
+schedule of faults, one per try.
   trickle=BYTES:MS       send the body in pieces of BYTES, pausing MS before each
   stall=N:MS             after N body bytes, pause MS (several lines allowed)
   hold=N                 after N body bytes, wait while NAME.hold exists beside the file
@@ -64,11 +74,15 @@ def parse_faults(path):
     """The switches of a sidecar file as a dict (stalls as a list), or {}."""
     try:
         with open(path, encoding="utf-8") as sidecar:
-            lines = sidecar.read().splitlines()
+            return parse_text(sidecar.read())
     except OSError:
         return {}
+
+
+def parse_text(text):
+    """The switches of one section of a sidecar file."""
     faults = {"stall": []}
-    for line in lines:
+    for line in text.splitlines():
         line = line.split("#", 1)[0].strip()
         if not line:
             continue
@@ -185,10 +199,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not os.path.isfile(file_path):
             return self.respond_simple(404, "no such file")
         faults = self.take_faults(file_path + ".fault")
-        self.serve_file(file_path, faults, head)
+        if "no-answer" in faults:
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            self.record(0, 0)
+        else:
+            self.serve_file(file_path, faults, head)
+        if "replace-with" in faults:
+            other = os.path.join(os.path.dirname(file_path), faults["replace-with"])
+            with open(other, "rb") as source, open(file_path + ".new", "wb") as copy:
+                copy.write(source.read())
+            os.replace(file_path + ".new", file_path)
 
     def take_faults(self, sidecar):
         with self.server.fault_lock:
+            try:
+                with open(sidecar, encoding="utf-8") as f:
+                    sections = f.read().split("\n---\n")
+            except OSError:
+                sections = []
+            if len(sections) > 1:
+                with open(sidecar + ".tmp", "w", encoding="utf-8") as f:
+                    f.write("\n---\n".join(sections[1:]))
+                os.replace(sidecar + ".tmp", sidecar)
+                return parse_text(sections[0])
             faults = parse_faults(sidecar)
             if "times" in faults:
                 left = int(faults["times"]) - 1
@@ -238,7 +272,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             requested = parse_range(self.headers.get("Range"), size)
             if_range = self.headers.get("If-Range")
             if requested is not None and if_range is not None and \
-                    if_range not in (etag, last_modified):
+                    if_range not in (etag, last_modified) and "ignore-if-range" not in faults:
                 requested = None
         if requested is not None and "unsatisfiable" in faults:
             requested = "unsatisfiable"
@@ -265,7 +299,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Accept-Ranges", "bytes")
-        if status == 206 and "partial-without-range" not in faults:
+        if "content-range" in faults:
+            self.send_header("Content-Range", faults["content-range"])
+        elif status == 206 and "partial-without-range" not in faults:
             total = faults.get("range-total", str(size))
             self.send_header("Content-Range", "bytes %d-%d/%s" % (first, last, total))
         chunked = "chunked" in faults
@@ -275,7 +311,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.close_connection = True
         else:
-            self.send_header("Content-Length", str(length))
+            self.send_header("Content-Length", faults.get("length", str(length)))
         self.end_headers()
         if head:
             return self.record(status, 0)

@@ -84,13 +84,15 @@ void OpenRunLog(const CommandLineOptions& options) {
   OpenSetupLog(path.get());
   const RTL_OSVERSIONINFOW windows = WindowsVersion();
   LogEvent(L"Velto Setup revision %d (%s build)", kSetupRevision, kBuild);
-  HeapString program = ModulePath(nullptr);
+  HeapString module = ModulePath(nullptr);
+  HeapString program = WithoutProfileFolder(module.get());
   LogEvent(L"program: %s", program ? program.get() : L"(unknown)");
   LogUtcOffset();
   LogEvent(L"Windows %u.%u build %u, WOW64 %s, elevated %s", windows.dwMajorVersion,
            windows.dwMinorVersion, windows.dwBuildNumber, IsWow64() ? L"yes" : L"no",
            IsProcessElevated() ? L"yes" : L"no");
-  LogEvent(L"command line: %s", GetCommandLineW());
+  HeapString commandLine = WithoutProfileFolder(GetCommandLineW());
+  LogEvent(L"command line: %s", commandLine ? commandLine.get() : L"(unknown)");
   ParseCommandLine(GetCommandLineW(), LogIgnoredArgument);
   LogDetected();
 }
@@ -99,6 +101,8 @@ void LogSecondInstanceRefusal() {
   const CommandLineOptions options = ParseCommandLine(GetCommandLineW());
   HeapString path = LogPathFor(options);
   if (!AppendToSetupLog(path.get())) return;
-  LogEvent(L"a second setup program was refused (another one runs): %s", GetCommandLineW());
+  HeapString commandLine = WithoutProfileFolder(GetCommandLineW());
+  LogEvent(L"a second setup program was refused (another one runs): %s",
+           commandLine ? commandLine.get() : L"(unknown)");
   CloseSetupLog(nullptr);
 }

@@ -53,6 +53,32 @@ HeapString WorkPath(const wchar_t* name, bool createFolders) {
   return JoinPath(work.get(), name);
 }
 
+HeapString WithoutProfileFolder(const wchar_t* text) {
+  if (!text) return HeapString();
+  wchar_t profile[MAX_PATH] = L"";
+  SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, profile);
+  const int32_t profileUnits = TextLength(profile);
+  constexpr wchar_t kMask[] = L"%USERPROFILE%";
+  constexpr int32_t kMaskUnits = ARRAYSIZE(kMask) - 1;
+  // The mask may be longer than the folder it replaces ("C:\u"): room for the worst case.
+  const int32_t units = TextLength(text) + 1;
+  HeapString masked = NewString(profileUnits > 0 ? units + (units / profileUnits + 1) * kMaskUnits
+                                                 : units);
+  if (!masked) return masked;
+  wchar_t* out = masked.get();
+  for (const wchar_t* p = text; *p;) {
+    if (profileUnits > 2 && StrCmpNIW(p, profile, profileUnits) == 0) {
+      CopyString(out, kMask, kMaskUnits + 1);
+      out += kMaskUnits;
+      p += profileUnits;
+    } else {
+      *out++ = *p++;
+    }
+  }
+  *out = L'\0';
+  return masked;
+}
+
 HeapString HeldFilePath(HANDLE file) {
   if (!file || file == INVALID_HANDLE_VALUE) return HeapString();
   const DWORD units = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);

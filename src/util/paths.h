@@ -15,6 +15,11 @@ HeapString AssetsPath(const wchar_t* name);
 // the same and the caller fails later when it uses it). Null on failure.
 HeapString WorkPath(const wchar_t* name, bool createFolders);
 
+// text with every occurrence of the user's profile folder (any case) written as
+// "%USERPROFILE%": the log, which users send to support, then names where a file lies
+// without the user's name. Null when text is null or the heap is exhausted.
+HeapString WithoutProfileFolder(const wchar_t* text);
+
 // The path that an open file handle names now, with links and junctions resolved (the
 // "\\?\" form shortened to a plain drive or UNC path); null when it cannot be read.
 // Starting a checked file by this path starts the file that was checked, whatever a

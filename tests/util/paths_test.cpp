@@ -55,6 +55,22 @@ TEST(Paths, WorkPathReturnsThePathEvenWhenTheFolderCannotBeCreated) {
   RemoveTree(QrnFolderPath());
 }
 
+TEST(Paths, TheProfileFolderIsMaskedWhereverItStandsInAnyCase) {
+  const std::wstring profile = ProfileFolder();
+  std::wstring upper = profile;
+  CharUpperBuffW(upper.data(), DWORD(upper.size()));
+  const struct {
+    std::wstring text, masked;
+  } rows[] = {
+      {L"\"" + profile + L"\\Downloads\\VeltoSetup.exe\" /log x", L"\"%USERPROFILE%\\Downloads\\VeltoSetup.exe\" /log x"},
+      {upper + L"\\a " + profile + L"\\b", L"%USERPROFILE%\\a %USERPROFILE%\\b"},
+      {L"Z:\\share\\VeltoSetup.exe /quiet", L"Z:\\share\\VeltoSetup.exe /quiet"},
+      {L"", L""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Text(WithoutProfileFolder(row.text.c_str())), row.masked);
+  EXPECT_FALSE(WithoutProfileFolder(nullptr));
+}
+
 TEST(Paths, RunCommandLineStartsTheProgramWithoutWaiting) {
   TempFolder temp;
   const std::wstring record = temp / L"record.txt";

@@ -11,6 +11,7 @@
 #include "catalog/pinned_fetch.h"
 #include "catalog/update_list.h"
 #include "state/exit_codes.h"
+#include "ui/layout_progress.h"
 #include "state/setup_state.h"
 #include "util/paths.h"
 #include "util/setup_log.h"
@@ -35,9 +36,21 @@ constexpr struct {
     {kLocalDb2017x64RemoteName, kLocalDb2017x64LocalName},
 };
 
+// The window's record in a passive layout; null without a window.
+LayoutProgress* gLayoutProgress = nullptr;
+
 int32_t End(int32_t exitCode, const wchar_t* reason) {
   LogEndEvent(L"The layout ends with exit code %d (%s).", exitCode, reason);
   return exitCode;
+}
+
+// A step that failed because the user cancelled the window ends the run as cancelled.
+int32_t Failed(const wchar_t* reason) {
+  HANDLE stop = gSetup.stopEvent.get();
+  if (stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
+    return End(kExitCancelled, L"the layout was cancelled");
+  }
+  return End(kExitFailed, reason);
 }
 
 // The pin that the information file at path gives the server's file remoteName (setting
@@ -86,7 +99,9 @@ bool LayOut(const wchar_t* assets, const wchar_t* remote, const wchar_t* local,
     LogEvent(L"layout: %s is there already%s", local, pin.present ? L" and verified" : L"");
     return true;
   }
-  if (!FetchPinnedFromUpdateServer(remote, local, pin, FetchWithRetries)) {
+  if (gLayoutProgress) SetLayoutFile(*gLayoutProgress, local);
+  if (!FetchPinnedFromUpdateServer(remote, local, pin, FetchWithRetries,
+                                   gLayoutProgress ? &gLayoutProgress->transfer : nullptr)) {
     LogEvent(L"layout: %s could not be fetched", remote);
     return false;
   }
@@ -151,14 +166,48 @@ int32_t RunLayout(const wchar_t* folder) {
   for (const auto& installer : kInstallers) {
     const FilePin pin = InstallerPinIn(information.get(), installer.remote);
     if (!LayOut(assets.get(), installer.remote, installer.local, pin)) {
-      return End(kExitFailed, L"an installer could not be laid out");
+      return Failed(L"an installer could not be laid out");
     }
   }
-  if (!LayOutPieces(assets.get())) return End(kExitFailed, L"a piece could not be laid out");
+  if (!LayOutPieces(assets.get())) return Failed(L"a piece could not be laid out");
   HeapString target = JoinPath(assets.get(), kUpdateInfoName);
   if (!information || !target || !CopyProgram(folder) ||
       !PlaceFile(information.get(), target.get(), false)) {
     return End(kExitFailed, L"the program or the update information could not be written");
   }
   return End(kExitSuccess, L"the medium is complete");
+}
+
+namespace {
+
+struct LayoutJob {
+  const wchar_t* folder;
+  int32_t exitCode = kExitFailed;
+};
+
+DWORD WINAPI LayoutThread(void* parameter) {
+  auto* job = static_cast<LayoutJob*>(parameter);
+  job->exitCode = RunLayout(job->folder);
+  return 0;
+}
+
+}  // namespace
+
+int32_t RunLayoutWithWindow(const wchar_t* folder) {
+  static LayoutProgress progress;
+  gLayoutProgress = &progress;
+  LayoutJob job{folder};
+  UniqueHandle thread(CreateThread(nullptr, 0, LayoutThread, &job, 0, nullptr));
+  if (!thread) {
+    gLayoutProgress = nullptr;
+    return RunLayout(folder);
+  }
+  if (ShowLayoutProgress(progress, thread.get())) {
+    LogEvent(L"layout: cancelled in its window");
+    if (gSetup.stopEvent) SetEvent(gSetup.stopEvent.get());
+  }
+  // A cancelled transfer returns within a second; its retries' pauses end at the stop.
+  WaitForSingleObject(thread.get(), INFINITE);
+  gLayoutProgress = nullptr;
+  return job.exitCode;
 }

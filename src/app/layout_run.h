@@ -15,3 +15,7 @@
 // file must carry a pin. Needs the shared state initialised and the worker started (it
 // prepares the update information, and may hand the run over to a newer setup program).
 int32_t RunLayout(const wchar_t* folder);
+
+// RunLayout on a thread of its own while a window shows which file is fetched and how far
+// (a passive layout). Cancelling the window stops the layout, which then ends with 1602.
+int32_t RunLayoutWithWindow(const wchar_t* folder);

@@ -65,7 +65,9 @@ int32_t RunSetup() {
   InitializeCriticalSection(&gSetup.stateLock);
   int32_t exitCode = kExitSuccess;
   if (InitSetupState()) {
-    exitCode = options.layoutFolder           ? RunLayout(options.layoutFolder.get())
+    exitCode = options.layoutFolder ? (gSetup.runMode == RunMode::kPassive
+                                           ? RunLayoutWithWindow(options.layoutFolder.get())
+                                           : RunLayout(options.layoutFolder.get()))
                : gSetup.runMode == RunMode::kQuiet ? RunQuietly()
                                                    : RunDialog();
   }

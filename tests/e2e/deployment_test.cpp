@@ -232,4 +232,37 @@ TEST_F(Deployment, AnInterruptedLayoutFinishesWithoutFetchingCompletedFilesAgain
   EXPECT_EQ(FileSizeOf(medium + L"\\Assets\\VeltoData.upi"), 200000);
 }
 
+// With /passive a layout shows which file it fetches, with its bar; cancelling the window
+// stops it with 1602, and the medium is not made to look complete.
+TEST_F(Deployment, APassiveLayoutShowsItsFileAndEndsWith1602WhenCancelled) {
+  PublishAll(true, RandomBytes(200000, 8));
+  HoldAfter(L"VeltoData.upd", 16384);
+  const std::wstring medium = folder_ / L"medium";
+  first_ = Launch(Quoted(program_) + L" /layout " + Quoted(medium) + L" /passive");
+  ASSERT_TRUE(first_);
+  HWND window = WaitForDialog(first_.id(), kRunLimitMs, L"Velto インストール");
+  ASSERT_TRUE(window);
+  struct Search {
+    const wchar_t* text;
+    bool found;
+  } search{L"VeltoData.upi", false};
+  for (int i = 0; i < 600 && !search.found; ++i) {
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM context) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(context);
+          s->found = s->found || WindowText(child).find(s->text) != std::wstring::npos;
+          return TRUE;
+        },
+        LPARAM(&search));
+    if (!search.found) Sleep(50);
+  }
+  EXPECT_TRUE(search.found) << "the window does not name the held file";
+  ClickButton(window, IDCANCEL);
+  EXPECT_EQ(first_.WaitForExit(kRunLimitMs), 1602);
+  Release(L"VeltoData.upd");
+  EXPECT_FALSE(PathExists(medium + L"\\VeltoSetup.exe"));
+  EXPECT_FALSE(PathExists(medium + L"\\Assets\\vtupdaterinfo.upi"));
+}
+
 }  // namespace

@@ -77,3 +77,28 @@ void CatalogServerTest::Clean() {
 std::wstring CatalogServerTest::Work(const std::wstring& name) {
   return WorkFolderPath() + L"\\" + name;
 }
+
+BrokenOffPipe::BrokenOffPipe(const wchar_t* name, std::string bytes) : bytes_(std::move(bytes)) {
+  pipe_ = CreateNamedPipeW(name, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1024, 0, 0,
+                           nullptr);
+  if (pipe_ != INVALID_HANDLE_VALUE) writer_ = CreateThread(nullptr, 0, Send, this, 0, nullptr);
+}
+
+BrokenOffPipe::~BrokenOffPipe() {
+  if (writer_) {
+    EXPECT_EQ(WaitForSingleObject(writer_, 10000), WAIT_OBJECT_0);
+    CloseHandle(writer_);
+  } else if (pipe_ != INVALID_HANDLE_VALUE) {
+    CloseHandle(pipe_);
+  }
+}
+
+DWORD WINAPI BrokenOffPipe::Send(void* self) {
+  BrokenOffPipe& pipe = *static_cast<BrokenOffPipe*>(self);
+  ConnectNamedPipe(pipe.pipe_, nullptr);
+  DWORD written = 0;
+  WriteFile(pipe.pipe_, pipe.bytes_.data(), DWORD(pipe.bytes_.size()), &written, nullptr);
+  FlushFileBuffers(pipe.pipe_);
+  CloseHandle(pipe.pipe_);
+  return 0;
+}

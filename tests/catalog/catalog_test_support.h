@@ -34,3 +34,18 @@ SYSTEMTIME InOneMinute(const std::function<void(const SYSTEMTIME& now)>& step);
 
 // The local time now.
 SYSTEMTIME LocalNow();
+
+// A named pipe whose writing end sends bytes and then breaks off, so that the reader's
+// read after them fails, as on a failing disk or a share that went away.
+class BrokenOffPipe {
+ public:
+  BrokenOffPipe(const wchar_t* name, std::string bytes);
+  ~BrokenOffPipe();  // waits (bounded) for the writing end to have sent and closed
+  bool ok() const { return writer_ != nullptr; }
+
+ private:
+  static DWORD WINAPI Send(void* self);
+  HANDLE pipe_ = INVALID_HANDLE_VALUE;
+  HANDLE writer_ = nullptr;
+  std::string bytes_;
+};

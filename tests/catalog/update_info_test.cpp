@@ -5,6 +5,7 @@
 
 #include "state/setup_state.h"
 #include "catalog/update_info.h"
+#include "catalog_test_support.h"
 #include "support/test_support.h"
 
 namespace {
@@ -35,29 +36,14 @@ TEST(ReadUpdateInfo, LoadsTheExampleFile) {
                                                   L"", L""}));
 }
 
-// The writing end of a pipe that sends the information up to the middle of a record and
-// then breaks off, so that the reader's next read fails.
-DWORD WINAPI SendPartOfTheInformation(void* pipe) {
-  ConnectNamedPipe(pipe, nullptr);
-  const std::string part = kMark + "0,12";  // of "0,120,..."
-  DWORD written = 0;
-  WriteFile(pipe, part.data(), DWORD(part.size()), &written, nullptr);
-  FlushFileBuffers(pipe);
-  CloseHandle(pipe);
-  return 0;
-}
-
 TEST(ReadUpdateInfo, AReadThatBreaksOffFailsAndAppliesNothing) {
   ResetSetupState();
   const wchar_t pipeName[] = L"\\\\.\\pipe\\velto_update_info_read";
-  HANDLE pipe = CreateNamedPipeW(pipeName, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
-                                 1024, 0, 0, nullptr);
-  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-  HANDLE writer = CreateThread(nullptr, 0, SendPartOfTheInformation, pipe, 0, nullptr);
-  ASSERT_TRUE(writer);
-  EXPECT_FALSE(ReadUpdateInfo(pipeName));
-  EXPECT_EQ(WaitForSingleObject(writer, 10000), WAIT_OBJECT_0);
-  CloseHandle(writer);
+  {
+    BrokenOffPipe pipe(pipeName, kMark + "0,12");  // of "0,120,..."
+    ASSERT_TRUE(pipe.ok());
+    EXPECT_FALSE(ReadUpdateInfo(pipeName));
+  }
   EXPECT_EQ(gSetup.productVersionCode.load(), -1) << "a cut-off header is not applied";
 }
 

@@ -47,9 +47,6 @@ std::vector<SelectionCase> SelectionCases() {
        "-2,ProductNameShort,V\r\n0,1,,,{-1},H\r\n1,p\r\n-2,K,after\r\n"},
       {"entries before the header are dropped", kMark + "1,early\r\n0,1,,,{-1},H\r\n1,p\r\n",
        "0,1,,,{-1},H\r\n1,p\r\n"},
-      {"revision 4, and revision 5 in the future, change nothing",
-       kMark + "-1,4,,,{-10},old\r\n-1,5,,,{1},future\r\n0,1,,,{-1},H\r\n1,p\r\n",
-       "0,1,,,{-1},H\r\n1,p\r\n"},
       {"a revision after the ending header is never seen",
        kMark + "0,2,,,{-1},H\r\n1,p\r\n0,1,,,{-2},Old\r\n-1,5,,,{-10},never\r\n",
        "0,2,,,{-1},H\r\n1,p\r\n"},
@@ -220,6 +217,52 @@ TEST(FullDisk, AScanThatCannotWriteALineFailsAsAWhole) {
   EXPECT_EQ(ScanUpdateList(list.c_str(), L"20270101_0000", temp.c_str(), info.c_str(), nullptr),
             ScanOutcome::kFailed);
   EXPECT_TRUE(ReadFileBytes(info) == kPriorInfo) << "a cut-off information replaced the last one";
+  EXPECT_FALSE(PathExists(temp));
+}
+
+// Decided line by line, so that a revision wrongly taken for newer fails here at once
+// rather than starting a self-update that waits for a dialog no test shows.
+TEST(DecideListLine, OnlyARevisionAboveThisProgramsInEffectNowUpdatesTheProgram) {
+  const struct {
+    const char* line;
+    ListAction action;
+    const wchar_t* name;
+    const wchar_t* pin;
+  } rows[] = {
+      {"-1,3,,,20000101_0000,older", ListAction::kSkip, nullptr, nullptr},
+      {"-1,4,,,20000101_0000,same", ListAction::kSkip, nullptr, nullptr},
+      {"-1,5,,,20270101_0001,future", ListAction::kSkip, nullptr, nullptr},
+      {"-1,5,,,20270101_0000,newer,ab12", ListAction::kSelfUpdate, L"newer", L"ab12"},
+      {"-1,5", ListAction::kSelfUpdate, nullptr, nullptr},
+  };
+  static_assert(kSetupRevision == 4, "the rows name revisions around this program's");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    for (const bool copying : {false, true}) {
+      const ListDecision decision = DecideListLine(Widen(row.line).c_str(), L"20270101_0000", copying);
+      EXPECT_EQ(decision.action, row.action);
+      EXPECT_EQ(Narrow(decision.setupBaseName ? decision.setupBaseName.get() : L"<absent>"),
+                Narrow(row.name ? row.name : L"<absent>"));
+      EXPECT_EQ(Narrow(decision.setupPin ? decision.setupPin.get() : L"<absent>"),
+                Narrow(row.pin ? row.pin : L"<absent>"));
+    }
+  }
+}
+
+TEST(ScanUpdateList, AListWhoseReadBreaksOffPartWayFailsAsAWhole) {
+  TempFolder folder;
+  const std::wstring temp = folder / L"vtupdaterinfo.tmp";
+  const std::wstring info = folder / L"vtupdaterinfo.upi";
+  WriteFileBytes(info, kPriorInfo);
+  const wchar_t pipeName[] = L"\\\\.\\pipe\\velto_update_list_read";
+  {
+    // Whole lines of the section in effect arrive; the rest of the list never does.
+    BrokenOffPipe pipe(pipeName, kMark + "0,1,,,,H\r\n1,p\r\n");
+    ASSERT_TRUE(pipe.ok());
+    EXPECT_EQ(ScanUpdateList(pipeName, L"20270101_0000", temp.c_str(), info.c_str(), nullptr),
+              ScanOutcome::kFailed);
+  }
+  EXPECT_EQ(ReadFileBytes(info), kPriorInfo) << "a cut-off list replaced the information";
   EXPECT_FALSE(PathExists(temp));
 }
 

@@ -12,9 +12,10 @@
 namespace {
 
 TEST_F(SetupProgramTest, FirstDisplayShowsWhatIsInstalledWhileTheListIsQueried) {
-  // The list answers only after a while: the query stays visible.
+  // The list's body is held until the end: the query stays visible however slow the
+  // machine.
   Publish(L"vtupdaterlist.upd", "0,1\r\n");
-  Publish(L"vtupdaterlist.upd.fault", "stall=0:4000\n");
+  HoldAfter(L"vtupdaterlist.upd", 0);
   HWND dialog = Start();
   ASSERT_TRUE(dialog);
   const std::wstring first = ControlText(dialog, IDC_PRODUCT_STATUS);
@@ -22,10 +23,8 @@ TEST_F(SetupProgramTest, FirstDisplayShowsWhatIsInstalledWhileTheListIsQueried) 
   EXPECT_TRUE(WaitForControlText(dialog, IDC_PRODUCT_STATUS, L"更新情報の問合せ中です", kRefreshLimitMs));
   const DialogState state = ReadDialog(dialog);
   EXPECT_EQ(state.caption, kInstallCaption);
-  HeapString dotNet = DescribeDotNet(0);
-  HeapString localDb = DescribeLocalDb(0);
-  EXPECT_EQ(ControlText(dialog, IDC_DOTNET_VERSION), dotNet.get());
-  EXPECT_EQ(ControlText(dialog, IDC_LOCALDB_VERSION), localDb.get());
+  EXPECT_EQ(ControlText(dialog, IDC_DOTNET_VERSION), L".NET Framework 4.xはインストールされておりません");
+  EXPECT_EQ(ControlText(dialog, IDC_LOCALDB_VERSION), L"SQL Server LocalDBはインストールされておりません");
   EXPECT_EQ(ControlText(dialog, IDC_PRODUCT_VERSION), L"インストールされておりません");
   EXPECT_EQ(ControlText(dialog, IDC_DOTNET_STATUS), L".NET Framework 4.6.1 インストーラーのダウンロード中です");
   EXPECT_EQ(ControlText(dialog, IDC_LOCALDB_STATUS), LocalDbName() + L" インストーラーのダウンロード待機中です");
@@ -38,6 +37,7 @@ TEST_F(SetupProgramTest, FirstDisplayShowsWhatIsInstalledWhileTheListIsQueried) 
   // Closed while the worker waits for the list: the process still ends at once.
   ClickButton(dialog, IDC_EXIT);
   EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
+  Release(L"vtupdaterlist.upd");
 }
 
 TEST_F(SetupProgramTest, PrerequisiteInstalledBeforeTheStartHasNoStatusLine) {
@@ -47,8 +47,7 @@ TEST_F(SetupProgramTest, PrerequisiteInstalledBeforeTheStartHasNoStatusLine) {
   EXPECT_TRUE(WaitForControlText(dialog, IDC_LOCALDB_STATUS,
                                  LocalDbName() + L" インストーラーのダウンロード中です", kRefreshLimitMs));
   EXPECT_EQ(ControlText(dialog, IDC_DOTNET_STATUS), L"");
-  HeapString dotNet = DescribeDotNet(394254);
-  EXPECT_EQ(ControlText(dialog, IDC_DOTNET_VERSION), dotNet.get());
+  EXPECT_EQ(ControlText(dialog, IDC_DOTNET_VERSION), L".NET Framework 4.6.1(1511)がインストール済みです");
   EXPECT_FALSE(IsControlEnabled(dialog, IDC_DOTNET_INSTALL));
 }
 
@@ -169,10 +168,10 @@ TEST_F(SetupProgramTest, ClosedWhileADownloadHangsTheProgramEndsAtOnceAndTheNext
   while (FileSizeOf(partial) <= 0 && GetTickCount64() < deadline) Sleep(50);
   ASSERT_GT(FileSizeOf(partial), 0);
 
-  const ULONGLONG closed = GetTickCount64();
+  // The hold lasts far beyond the end limit: a close that waited for the transfer would
+  // miss it, and one that ended the worker by force leaves no end line in the log.
   ClickButton(dialog, IDC_EXIT);
   EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
-  EXPECT_LT(GetTickCount64() - closed, 1500u);
   EXPECT_NE(ReadFileBytes(WorkPath(L"VeltoSetup.log")).find("The setup has ended."),
             std::string::npos) << "the worker was ended by force";
   const long long kept = FileSizeOf(partial);
@@ -195,27 +194,15 @@ TEST_F(SetupProgramTest, ClosedWhileADownloadHangsTheProgramEndsAtOnceAndTheNext
   EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
 }
 
-TEST_F(SetupProgramTest, UpdateModeOnlyWithDashUAsTheFirstArgument) {
-  const struct {
-    const wchar_t* arguments;
-    const wchar_t* caption;
-    const wchar_t* heading;
-  } rows[] = {
-      {L"-U", L"Velto 更新確認", L"3:Veltoシステムを更新します"},
-      {L"-U extra", L"Velto 更新確認", L"3:Veltoシステムを更新します"},
-      {L"-u", kInstallCaption, L"3:Veltoシステムをインストールします"},
-      {L"extra -U", kInstallCaption, L"3:Veltoシステムをインストールします"},
-      // A log place that cannot be written changes nothing.
-      {L"-U /log \"Z:\\no such folder\\x.log\"", L"Velto 更新確認", L"3:Veltoシステムを更新します"},
-  };
-  for (const auto& row : rows) {
-    HWND dialog = Start(row.arguments);
-    ASSERT_TRUE(dialog) << Utf8(row.arguments);
-    EXPECT_EQ(WindowText(dialog), row.caption) << Utf8(row.arguments);
-    EXPECT_EQ(ControlText(dialog, IDC_PRODUCT_HEADING), row.heading) << Utf8(row.arguments);
-    ClickButton(dialog, IDC_EXIT);
-    EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0) << Utf8(row.arguments);
-  }
+// Which command lines mean update mode is the unit test's table; one start shows that
+// the dialog follows it, and that a log place that cannot be written changes nothing.
+TEST_F(SetupProgramTest, UpdateModeWithDashUAsTheFirstArgument) {
+  HWND dialog = Start(L"-U /log \"Z:\\no such folder\\x.log\"");
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(WindowText(dialog), L"Velto 更新確認");
+  EXPECT_EQ(ControlText(dialog, IDC_PRODUCT_HEADING), L"3:Veltoシステムを更新します");
+  ClickButton(dialog, IDC_EXIT);
+  EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
 }
 
 // Esc dismisses a message box, never the setup dialog: neither the refusal's Esc nor the

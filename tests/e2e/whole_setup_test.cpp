@@ -276,12 +276,18 @@ TEST_F(WholeSetup, ANewerSetupProgramTakesOverWithTheSameMode) {
   // The stand-in takes the instance mutex as the real program does; it records its
   // start only when nobody holds it any more.
   SetEnvironmentVariableW(L"VELTO_SETUP_MUTEX", kInstanceMutex);
+  // The newer program runs a while and ends with a code of its own: a dialog run ends at
+  // once with 0, a quiet one only with that code, which it can know only by waiting.
+  // (Held only in the last run: a running program's file cannot be fetched over.)
+  ScopedEnvironment code(L"VELTO_STANDIN_EXIT_CODE", L"3010");
   const std::wstring newer = Quoted(WorkPath(L"VeltoSetup5.exe"));
   size_t starts = 0;
   for (const std::wstring arguments : {L"", L"-U", L"-U /Quiet"}) {
+    const bool quiet = arguments == L"-U /Quiet";
+    SetEnvironmentVariableW(L"VELTO_STANDIN_HOLD_MS", quiet ? L"1500" : nullptr);
     first_ = Launch(Quoted(program_) + (arguments.empty() ? L"" : L" " + arguments));
     ASSERT_TRUE(first_);
-    EXPECT_EQ(first_.WaitForExit(kShowLimitMs), 0) << Utf8(arguments);
+    EXPECT_EQ(first_.WaitForExit(kShowLimitMs), quiet ? 3010 : 0) << Utf8(arguments);
     const std::wstring expected = arguments.empty()         ? newer
                                   : arguments == L"-U"      ? newer + L" -U"
                                                             : newer + L" -U /quiet";
@@ -295,6 +301,7 @@ TEST_F(WholeSetup, ANewerSetupProgramTakesOverWithTheSameMode) {
     for (size_t at : found) EXPECT_NE(at, std::string::npos) << Utf8(arguments);
   }
   SetEnvironmentVariableW(L"VELTO_SETUP_MUTEX", nullptr);
+  SetEnvironmentVariableW(L"VELTO_STANDIN_HOLD_MS", nullptr);
 }
 
 TEST_F(WholeSetup, AFailedFetchOfTheNewerSetupProgramIsReported) {
@@ -364,7 +371,11 @@ TEST_F(WholeSetup, ClosingDuringASlowDownloadEndsAtOnceAndTheNextRunResumes) {
                                        << Utf8(first.text) << "\n" << DescribeDialog(ReadDialog(dialog));
   EXPECT_TRUE(WaitForControlText(dialog, IDC_DOTNET_STATUS, kDotNetName + L" インストーラーが利用可能です",
                                  kDownloadLimitMs));
-  Sleep(500);  // two progress ticks
+  const ULONGLONG hidden = GetTickCount64() + kEndLimitMs;  // many progress ticks
+  while (ReadBar(dialog, IDC_DOTNET_PROGRESS, IDC_DOTNET_PROGRESS_TEXT).shown &&
+         GetTickCount64() < hidden) {
+    Sleep(50);
+  }
   EXPECT_FALSE(ReadBar(dialog, IDC_DOTNET_PROGRESS, IDC_DOTNET_PROGRESS_TEXT).shown)
       << "the bar is hidden once the download has ended";
   EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDC_DOTNET_PROGRESS_TEXT)));

@@ -478,8 +478,19 @@ TEST_F(Download, EachFailureTellsWhatEndedItAndASilentServerTimesOut) {
   Requests(std::size(rows));  // the stalled answer's line comes late: not into another test's log
 }
 
-TEST_F(Download, StopRequestedIsFalseWithoutAnEvent) {
-  EXPECT_FALSE(StopRequested(nullptr));
+// An event that resets itself when a wait sees it is set again: the worker's own loop
+// must still see the stop that a download saw first.
+TEST_F(Download, AStopSeenByADownloadStaysForTheWorker) {
+  for (const BOOL manualReset : {TRUE, FALSE}) {
+    SCOPED_TRACE(manualReset ? "manual reset" : "automatic reset");
+    HANDLE event = CreateEventW(nullptr, manualReset, FALSE, nullptr);
+    ASSERT_TRUE(event);
+    EXPECT_FALSE(StopRequested(event));
+    SetEvent(event);
+    EXPECT_TRUE(StopRequested(event));
+    EXPECT_EQ(WaitForSingleObject(event, 0), DWORD(WAIT_OBJECT_0));
+    CloseHandle(event);
+  }
 }
 
 TEST_F(Download, UnusableUrlsFailBeforeTouchingThePartialFile) {

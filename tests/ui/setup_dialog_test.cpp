@@ -417,6 +417,32 @@ void ExpectWhole(HWND dialog, const Scale& scale, const std::string& where) {
             scale.smallIconPixels) << where;
 }
 
+// The rate of a download's first moments swings widely: no time left is worked out from
+// it until the download has run a while.
+TEST_F(SetupDialogTest, TimeLeftShowsOnlyOnceTheRateHasSettled) {
+  HWND dialog = Open();
+  TransferProgress& progress = gSetup.slots[kDotNet].progress;
+  const struct {
+    DWORD startedAgoMs;
+    bool timeLeft;
+  } rows[] = {{0, false}, {60000, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.startedAgoMs);
+    progress.startTick.store(GetTickCount() - row.startedAgoMs);
+    progress.total.store(72 << 20);
+    progress.active.store(true);
+    for (const uint32_t received : {1u << 20, 2u << 20}) {
+      Sleep(200);  // two samples apart in time give a rate
+      progress.received.store(received);
+      RefreshDownloadProgress(dialog);
+    }
+    const std::wstring text = Text(dialog, IDC_DOTNET_PROGRESS_TEXT);
+    EXPECT_NE(text.find(L"/秒"), std::wstring::npos) << Narrow(text);
+    EXPECT_EQ(text.find(L"残り") != std::wstring::npos, row.timeLeft) << Narrow(text);
+  }
+  progress.active.store(false);
+}
+
 TEST_F(SetupDialogTest, WholeAndSharpInEveryStateAtThisScale) {
   wchar_t expected[16] = L"96";
   GetEnvironmentVariableW(kExpectedDpiVariable, expected, 16);

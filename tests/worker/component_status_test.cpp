@@ -256,7 +256,9 @@ TEST_F(ComponentStates, APinnedInstallerIsCheckedRightBeforeItsStart) {
     for (int i = 0; i < kPinBytes; ++i) pin.digest[i] = uint8_t(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
 
     StartInstaller(kDotNet, false);
-    if (c.started) WaitForInstallerEnd(kDotNet);
+    // An installer started against the rule writes its record some time after its start.
+    EXPECT_EQ(bool(gSetup.slots[kDotNet].process), c.started);
+    if (gSetup.slots[kDotNet].process) WaitForInstallerEnd(kDotNet);
     EXPECT_EQ(RecordedCommandLines(temp / L"record.txt").size(), c.started ? 1u : 0u);
     EXPECT_EQ(PathExists(InWork(kDotNetLocalName)), c.kept);
     if (!c.started) {
@@ -495,40 +497,10 @@ TEST_F(ComponentStates, TheApplicationStepFollowsThePhaseAndThenItsPieces) {
   EXPECT_EQ(ComponentStatusOf(kProduct), kStatusAlreadyInstalled);
 }
 
-// A recording stand-in named msiexec.exe in the program's folder and in the current
-// folder, where a start by bare name would find it first; removed at the end of scope.
-class PlantedMsiexec {
- public:
-  PlantedMsiexec() {
-    wchar_t module[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, module, MAX_PATH);
-    std::wstring folder = module;
-    folder.resize(folder.rfind(L'\\'));
-    GetCurrentDirectoryW(MAX_PATH, previous_);
-    SetCurrentDirectoryW(current_.path().c_str());
-    for (const std::wstring& place : {folder, current_.path()}) {
-      planted_.push_back(place + L"\\msiexec.exe");
-      EXPECT_TRUE(CopyFileW(StandInAppInstaller().c_str(), planted_.back().c_str(), FALSE));
-    }
-  }
-  ~PlantedMsiexec() {
-    SetCurrentDirectoryW(previous_);
-    for (const std::wstring& path : planted_) DeleteFileW(path.c_str());
-  }
-  PlantedMsiexec(const PlantedMsiexec&) = delete;
-  PlantedMsiexec& operator=(const PlantedMsiexec&) = delete;
-
- private:
-  TempFolder current_;
-  wchar_t previous_[MAX_PATH] = {};
-  std::vector<std::wstring> planted_;
-};
-
 TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
   TempFolder temp;
-  ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
-  // Wine finds its own msiexec by bare name before a planted one; the log shows what the
-  // program asked for.
+  // Wine finds its own msiexec by bare name even before one planted in the program's
+  // folder: only the log can show that the program asked for the system's by full path.
   ASSERT_TRUE(OpenSetupLog((temp / L"setup.log").c_str()));
   const struct {
     const wchar_t* package;
@@ -548,9 +520,6 @@ TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
     gSetup.slots[kLocalDb].localName = r.package;
     PutInWork(StandInLocalDbPackage(r.package), r.package);
     ASSERT_EQ(ComponentStatusOf(kLocalDb), kStatusInstallerAvailable);
-    // Only the system's msiexec may run (elevated): the planted ones record any start.
-    PlantedMsiexec planted;
-
     const ULONGLONG started = GetTickCount64();
     StartInstaller(kLocalDb, true);
     WaitForInstallerEnd(kLocalDb);
@@ -561,8 +530,6 @@ TEST_F(ComponentStates, LocalDbPackagesInstalledThroughMsiexecAreDetected) {
     EXPECT_EQ(MaxLocalDbMajorVersion(), r.major);
     EXPECT_EQ(Text(DescribeLocalDb(MaxLocalDbMajorVersion())), r.line);
   }
-  const auto recorded = RecordedCommandLines(temp / L"record.txt");
-  EXPECT_TRUE(recorded.empty()) << "a planted msiexec ran: " << Narrow(recorded.front());
   CloseSetupLog(L"end");
   wchar_t system[MAX_PATH] = {};
   GetSystemDirectoryW(system, MAX_PATH);

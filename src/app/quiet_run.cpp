@@ -69,6 +69,7 @@ int32_t RunQuietly() {
   const bool elevated = IsProcessElevated();
   for (;;) {
     HandOverInstanceMutex();
+    if (gSetup.runEnded.load(std::memory_order_acquire)) return gSetup.runEndCode;
     const NextStepInputs inputs = NextStepInputsFor(EvaluateSteps(), true, elevated);
     const NextStep next = NextStepFor(inputs);
     switch (next.action) {

@@ -115,9 +115,10 @@ void LaunchProductInstaller() {
   if (!FirstPiece()) return;
   if (StartProductInstaller()) {
     // The exit code is decided (and logged) before the log is closed.
-    const int32_t exitCode = HandOverExitCode();
+    gSetup.runEndCode = HandOverExitCode();
+    gSetup.runEnded.store(true, std::memory_order_release);
     CloseSetupLog(L"The setup has ended: the application installer was started.");
-    ExitProcess(UINT(exitCode));
+    return;
   }
   LogEvent(L"the application installer could not be started");
   // The setup program stays open: the user sees the failure and can try again.

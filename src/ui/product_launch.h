@@ -26,8 +26,9 @@ bool StartProductInstaller(UniqueHandle* process = nullptr);
 // installer end (the next start would hold them again).
 void ReleaseProductPieces();
 
-// The third install button: starts the application's installer and ends this process
-// with HandOverExitCode() (0 in the interactive mode). When nothing could be started it returns instead and marks the
+// The third install button: starts the application's installer and ends the run with
+// HandOverExitCode() (0 in the interactive mode) as runEndCode, runEnded set and the log
+// closed; the dialog then ends. When nothing could be started it marks the
 // application step failed, so the dialog stays and shows the failure with the button
 // still usable. Does nothing while no first piece is named.
 void LaunchProductInstaller();

@@ -237,7 +237,7 @@ void OnCommand(HWND dialog, WPARAM command) {
       GuardedRefresh(dialog);
       return;
     case IDC_PRODUCT_INSTALL:
-      // Returns only when the installer could not be started.
+      // Once the installer runs, the refresh ends the dialog (and the process ends).
       LaunchProductInstaller();
       GuardedRefresh(dialog);
       return;
@@ -290,6 +290,11 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 }
 
 void RefreshDialog(HWND dialog) {
+  // The worker has ended the run (a self-update): the process entry ends the process.
+  if (gSetup.runEnded.load(std::memory_order_acquire)) {
+    EndDialog(dialog, kDialogClosed);
+    return;
+  }
   SetTitles(dialog);
 
   SetTextIfAny(dialog, IDC_DOTNET_VERSION, DescribeDotNet(ReadDotNetRelease()));
@@ -340,6 +345,12 @@ void SetStatusText(HWND dialog, int controlId, const wchar_t* stepName, Componen
   if (!text) return;
   wnsprintfW(text.get(), kStatusTextUnits, StatusFormat(status), stepName ? stepName : L"");
   SetDlgItemTextW(dialog, controlId, text.get());
+}
+
+void ShowSelfUpdateFailure() {
+  if (gSetup.runMode == RunMode::kQuiet) return;
+  MessageBoxW(nullptr, L"更新セットアッププログラムの取得に失敗しました", kErrorTitle,
+              MB_OK | MB_ICONERROR);
 }
 
 void SetTitles(HWND dialog) {

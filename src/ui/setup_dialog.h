@@ -24,7 +24,12 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 // at phase kPhaseAwaitingMutex it gives up the instance mutex and moves to
 // kPhaseHandedOver. Evaluates the steps in the order 0, 1, 2 (the evaluation posts
 // download requests, so the lowest step with a missing installer is fetched first).
+// Once a self-update has ended the run (runEnded) it ends the dialog instead.
 void RefreshDialog(HWND dialog);
+
+// Tells the user that the newer setup program could not be fetched (an error message
+// box, waited for), unless the run is quiet.
+void ShowSelfUpdateFailure();
 
 // Writes the status line of one step into control controlId: the text for status with
 // stepName (null counts as empty) in place of %s, cut to kStatusTextUnits - 1 units.

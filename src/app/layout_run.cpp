@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include "app/quiet_run.h"
+#include "catalog/self_update.h"
 #include "catalog/comma_field.h"
 #include "catalog/file_pins.h"
 #include "catalog/line_file.h"

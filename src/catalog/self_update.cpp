@@ -37,6 +37,12 @@ HeapString SetupCommandLine(const wchar_t* path, bool updateMode, RunMode mode) 
   return commandLine;
 }
 
+void HandOverInstanceMutex() {
+  if (gSetup.phase.load(std::memory_order_acquire) != kPhaseAwaitingMutex) return;
+  gSetup.instanceMutex.reset();
+  gSetup.phase.store(kPhaseHandedOver, std::memory_order_release);
+}
+
 int32_t HandOverAndStart(HeapString commandLine, UniqueFile heldProgram) {
   // The new program takes the single-instance mutex at its start, so it may run only
   // once the UI thread has closed this process's handle (it then moves the phase on).

@@ -31,6 +31,12 @@ struct SelfUpdateEnd {
 // the one that matches is held open until it has been started.
 SelfUpdateEnd SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin = nullptr);
 
+// The UI thread's half of the hand-over, for every run: once the worker asks for it
+// (phase kPhaseAwaitingMutex), closes the single-instance mutex (the newer setup program
+// may start only then) and moves the phase to kPhaseHandedOver. Call on the UI thread at
+// least once a second.
+void HandOverInstanceMutex();
+
 // The hand-over on its own: sets phase to kPhaseAwaitingMutex, tests it at once and
 // every 100 ms until the UI thread has closed instanceMutex and moved it on (no time
 // limit), closes the setup log, then starts commandLine (unless null; a failed start is

@@ -4,6 +4,10 @@
 
 #include "util/owners.h"
 
+// The first piece named by the update information (the application's installer), once
+// the worker has published it (phase ready); null before, or when none is named.
+const wchar_t* FirstPieceName();
+
 // The installer's command line: the quoted installer path, "/m" when the pieces come
 // from the Assets folder (else "/i"), and the quoted path of the update information,
 // followed by "/quiet" when quiet is set. A null path counts as empty. Null only when

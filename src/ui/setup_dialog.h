@@ -10,7 +10,6 @@
 
 // Timer 1 of the dialog drives the refresh.
 inline constexpr UINT_PTR kRefreshTimerId = 1;
-inline constexpr UINT kRefreshPeriodMs = 1000;
 // Status lines and titles are cut to these capacities (in UTF-16 units, NUL included).
 inline constexpr int kStatusTextUnits = 200;
 inline constexpr int kTitleUnits = 128;
@@ -41,6 +40,3 @@ void SetTitles(HWND dialog);
 // The name of the application step: the display name of the offered application, else
 // its short name. Owned by the caller; null only when memory runs out.
 HeapString ProductStepName();
-
-// Whether this process's token is elevated; false when it cannot be asked.
-bool IsProcessElevated();

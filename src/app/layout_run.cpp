@@ -5,6 +5,7 @@
 #include <shlwapi.h>
 
 #include "app/quiet_run.h"
+#include "catalog/self_update.h"
 #include "catalog/comma_field.h"
 #include "catalog/file_pins.h"
 #include "catalog/line_file.h"
@@ -137,6 +138,8 @@ bool CopyProgram(const wchar_t* folder) {
 int32_t AwaitUpdateInfo() {
   for (;;) {
     HandOverInstanceMutex();
+    // A self-update ended the run: the newer program makes the medium, or nothing does.
+    if (gSetup.runEnded.load(std::memory_order_acquire)) return gSetup.runEndCode;
     const UpdatePhase phase = gSetup.phase.load(std::memory_order_acquire);
     if (phase == kPhaseReady) break;
     if (phase == kPhaseFailed) return End(kExitFailed, L"no update information");
@@ -154,7 +157,7 @@ int32_t AwaitUpdateInfo() {
 int32_t RunLayout(const wchar_t* folder) {
   LogEvent(L"layout: making an offline medium in %s", folder);
   const int32_t ready = AwaitUpdateInfo();
-  if (ready != kExitSuccess) return ready;
+  if (ready != kExitSuccess || gSetup.runEnded.load(std::memory_order_acquire)) return ready;
   HeapString assets = JoinPath(folder, kAssetsFolder);
   if (!assets) return End(kExitFailed, L"out of memory");
   const int created = SHCreateDirectoryExW(nullptr, assets.get(), nullptr);

@@ -2,37 +2,16 @@
 
 #include <windows.h>
 
-#include "detect/dotnet.h"
-#include "detect/localdb.h"
+#include "catalog/self_update.h"
 #include "state/setup_state.h"
 #include "ui/next_step.h"
 #include "ui/product_launch.h"
-#include "ui/setup_dialog.h"
+#include "ui/step_inputs.h"
+#include "util/process.h"
 #include "util/setup_log.h"
 #include "worker/component_status.h"
 
-void HandOverInstanceMutex() {
-  if (gSetup.phase.load(std::memory_order_acquire) != kPhaseAwaitingMutex) return;
-  gSetup.instanceMutex.reset();
-  gSetup.phase.store(kPhaseHandedOver, std::memory_order_release);
-}
-
 namespace {
-
-// What a refresh of the dialog reads, in its order (the evaluation posts the download
-// requests, so the lowest step with a missing installer is fetched first).
-ButtonInputs EvaluateSteps() {
-  ButtonInputs steps{};
-  steps.s0 = ComponentStatusOf(kDotNet);
-  steps.s1 = ComponentStatusOf(kLocalDb);
-  steps.s2 = ComponentStatusOf(kProduct);
-  steps.dotNetRelease = ReadDotNetRelease();
-  steps.localDbMajor = MaxLocalDbMajorVersion();
-  // The piece table may be read only once the worker has published it.
-  steps.firstPieceNamed = gSetup.phase.load(std::memory_order_acquire) == kPhaseReady &&
-                          gSetup.componentFiles[0][0] != L'\0';
-  return steps;
-}
 
 int32_t End(ComponentId step, int32_t exitCode, const wchar_t* reason) {
   LogUnattendedEnd({NextAction::kEnd, step, exitCode, reason});
@@ -69,7 +48,8 @@ int32_t RunQuietly() {
   const bool elevated = IsProcessElevated();
   for (;;) {
     HandOverInstanceMutex();
-    const NextStepInputs inputs = NextStepInputsFor(EvaluateSteps(), true, elevated);
+    if (gSetup.runEnded.load(std::memory_order_acquire)) return gSetup.runEndCode;
+    const NextStepInputs inputs = NextStepInputsFor(GatherStepInputs(), true, elevated);
     const NextStep next = NextStepFor(inputs);
     switch (next.action) {
       case NextAction::kInstall:

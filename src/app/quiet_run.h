@@ -10,8 +10,3 @@
 // application installer's own non-zero code). The end is written to the setup log.
 // Needs the shared state initialised and the worker started.
 int32_t RunQuietly();
-
-// The dialog's half of a self-update, for the runs without one: once the worker asks for
-// it, closes the single-instance mutex (the newer setup program may start only then) and
-// moves the phase on. Call on the UI thread at least once a second.
-void HandOverInstanceMutex();

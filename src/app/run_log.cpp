@@ -8,7 +8,7 @@
 #include "detect/product.h"
 #include "detect/registry.h"
 #include "state/setup_state.h"
-#include "ui/setup_dialog.h"
+#include "util/process.h"
 #include "util/paths.h"
 #include "util/setup_log.h"
 #include "util/strings.h"

@@ -37,6 +37,8 @@ int32_t RunDialog() {
   InitCommonControlsEx(&controls);
   const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SETUP),
                                          nullptr, SetupDialogProc, 0);
+  // Ended by a self-update: its outcome is the run's, whatever the mode.
+  if (gSetup.runEnded.load(std::memory_order_acquire)) return gSetup.runEndCode;
   if (gSetup.runMode != RunMode::kPassive) return kExitSuccess;
   if (result == -1) {
     LogUnattendedEnd({NextAction::kEnd, -1, kExitFailed, L"the dialog could not be shown"});
@@ -70,6 +72,9 @@ int32_t RunSetup() {
                                            : RunLayout(options.layoutFolder.get()))
                : gSetup.runMode == RunMode::kQuiet ? RunQuietly()
                                                    : RunDialog();
+  }
+  if (gSetup.runEnded.load(std::memory_order_acquire) && gSetup.selfUpdateFailed) {
+    ShowSelfUpdateFailure();
   }
   if (gSetup.stopEvent) SetEvent(gSetup.stopEvent.get());
   StopWorkerThread(exitCode);

@@ -19,7 +19,6 @@ namespace {
 // The quotes, " -U", the run mode's switch and the terminator.
 constexpr int32_t kCommandLineExtraUnits = 24;
 constexpr DWORD kHandOverPollMs = 100;
-constexpr wchar_t kSetupFetchFailedText[] = L"更新セットアッププログラムの取得に失敗しました";
 
 }  // namespace
 
@@ -38,7 +37,13 @@ HeapString SetupCommandLine(const wchar_t* path, bool updateMode, RunMode mode) 
   return commandLine;
 }
 
-void HandOverAndStart(HeapString commandLine, UniqueFile heldProgram) {
+void HandOverInstanceMutex() {
+  if (gSetup.phase.load(std::memory_order_acquire) != kPhaseAwaitingMutex) return;
+  gSetup.instanceMutex.reset();
+  gSetup.phase.store(kPhaseHandedOver, std::memory_order_release);
+}
+
+int32_t HandOverAndStart(HeapString commandLine, UniqueFile heldProgram) {
   // The new program takes the single-instance mutex at its start, so it may run only
   // once the UI thread has closed this process's handle (it then moves the phase on).
   gSetup.phase.store(kPhaseAwaitingMutex, std::memory_order_release);
@@ -56,7 +61,7 @@ void HandOverAndStart(HeapString commandLine, UniqueFile heldProgram) {
     if (commandLine) RunCommandLine(commandLine.get());
     commandLine.reset();
     heldProgram.reset();
-    ExitProcess(0);
+    return 0;
   }
   UniqueHandle newer = commandLine ? StartCommandLine(commandLine.get()) : UniqueHandle();
   heldProgram.reset();
@@ -64,10 +69,10 @@ void HandOverAndStart(HeapString commandLine, UniqueFile heldProgram) {
   if (newer && WaitForSingleObject(newer.get(), INFINITE) == WAIT_OBJECT_0) {
     GetExitCodeProcess(newer.get(), &exitCode);
   }
-  ExitProcess(exitCode);
+  return int32_t(exitCode);
 }
 
-void SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin) {
+SelfUpdateEnd SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin) {
   HeapString commandLine;
   UniqueFile held;
   bool fetched = false;
@@ -100,13 +105,9 @@ void SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin) {
     LogEvent(L"self-update: the newer setup program could not be fetched");
     const bool unattended = gSetup.runMode != RunMode::kInteractive;
     if (unattended) LogEndEvent(L"The newer setup program could not be fetched (exit code 1603).");
-    if (gSetup.runMode != RunMode::kQuiet) {
-      MessageBoxW(nullptr, kSetupFetchFailedText, kErrorTitle, MB_OK | MB_ICONERROR);
-    }
-    CloseSetupLog(L"The setup has ended.");
-    ExitProcess(unattended ? kExitFailed : 0);
+    return {unattended ? kExitFailed : 0, true};
   }
   LogEvent(L"self-update: %s fetched", setupBaseName);
-  // Without a command line nothing can be started; the process still ends.
-  HandOverAndStart(std::move(commandLine), std::move(held));
+  // Without a command line nothing can be started; the run still ends.
+  return {HandOverAndStart(std::move(commandLine), std::move(held)), false};
 }

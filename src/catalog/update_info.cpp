@@ -158,8 +158,12 @@ bool LoadMediumUpdateInfo(const wchar_t* path) {
 }
 
 bool LoadUpdateInfo() {
-  HeapString assetsInfo = AssetsPath(kUpdateInfoName);
-  if (assetsInfo && PathFileExistsW(assetsInfo.get())) return LoadMediumUpdateInfo(assetsInfo.get());
+  // Decided once, when the information was prepared: a medium's file that appears or
+  // goes later must not mix one folder's information with the other's pieces.
+  if (gSetup.localAssetsMode.load(std::memory_order_acquire)) {
+    HeapString assetsInfo = AssetsPath(kUpdateInfoName);
+    return assetsInfo && LoadMediumUpdateInfo(assetsInfo.get());
+  }
   const bool scanned = gScannedPresent;
   gScannedPresent = false;
   if (scanned && gScannedWhole) {

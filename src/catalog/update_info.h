@@ -56,8 +56,8 @@ class UpdateInfoReader {
 // productNameShort and productDisplayName are replaced, never freed.
 bool ReadUpdateInfo(const wchar_t* path);
 
-// Reads "vtupdaterinfo.upi" from the Assets folder when it is there
-// (LoadMediumUpdateInfo), otherwise the information that the scan of this run's list
+// Reads "vtupdaterinfo.upi" from the Assets folder in local assets mode (as
+// PrepareUpdateInfo decided it; LoadMediumUpdateInfo), otherwise the information that the scan of this run's list
 // handed over (HandOverScannedInfo), otherwise the work folder's file (creating its
 // folders when missing). False when none exists or the one found cannot be opened.
 bool LoadUpdateInfo();

@@ -79,7 +79,11 @@ bool PrepareUpdateInfo() {
     tempPath.reset();
     infoPath.reset();
     signedList.reset();
-    SelfUpdate(setupBaseName.get(), setupPin.get());
+    const SelfUpdateEnd end = SelfUpdate(setupBaseName.get(), setupPin.get());
+    gSetup.runEndCode = end.exitCode;
+    gSetup.selfUpdateFailed = end.fetchFailed;
+    gSetup.runEnded.store(true, std::memory_order_release);
+    return false;
   }
   return outcome != ScanOutcome::kFailed;
 }

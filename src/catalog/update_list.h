@@ -12,7 +12,8 @@ inline constexpr wchar_t kUpdateInfoTempName[] = L"vtupdaterinfo.tmp";
 // and returns true without touching phase or the network. Otherwise sets phase to
 // querying, fetches the list afresh into the work folder and stores the settings and the
 // section in effect as the work folder's information file (ScanUpdateList). A setup
-// revision in effect above this program's own starts SelfUpdate, which does not return.
+// revision in effect above this program's own runs SelfUpdate, which ends the run: its
+// outcome goes to runEndCode and selfUpdateFailed, runEnded is set, and false returned.
 // A program with keys uses only a list that is signed (OpenSignedList) and neither older
 // than one accepted before nor expired (AcceptFreshList); the scan hands what it wrote to
 // LoadUpdateInfo in memory (HandOverScannedInfo).

@@ -114,6 +114,13 @@ struct SetupState {
   // "/prerequisites": steps 1 and 2 only; the application step fetches and starts nothing.
   bool prerequisitesOnly = false;
   std::atomic<bool> localAssetsMode{false};
+  // Set once when the run has ended by handing over (the worker's self-update: a newer
+  // program took over, or could not be fetched; or the application's installer started
+  // from the dialog); the two fields below are written before it. The UI thread then ends
+  // its run, and the process entry ends the process with runEndCode.
+  std::atomic<bool> runEnded{false};
+  int32_t runEndCode = 0;
+  bool selfUpdateFailed = false;
   // Dialog state (UI thread only).
   bool refreshBusy = false;
   BOOL firstShow = FALSE;

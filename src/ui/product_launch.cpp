@@ -20,13 +20,6 @@ constexpr wchar_t kPieceSuffix[] = L".upi";
 // terminator.
 constexpr int32_t kCommandLineExtraUnits = 24;
 
-// The piece table may be looked at only once the worker has published it.
-const wchar_t* FirstPiece() {
-  if (gSetup.phase.load(std::memory_order_acquire) != kPhaseReady) return nullptr;
-  const wchar_t* first = gSetup.componentFiles[0];
-  return first[0] != L'\0' ? first : nullptr;
-}
-
 // The checked pieces, held until this process ends (it ends right after the start, or
 // waits for the installer in the quiet mode): the installer reads them after its start.
 UniqueFile gHeldPieces[kComponentFileCount];
@@ -59,6 +52,13 @@ bool AnyPieceRefused() {
 
 }  // namespace
 
+// The piece table may be looked at only once the worker has published it.
+const wchar_t* FirstPieceName() {
+  if (gSetup.phase.load(std::memory_order_acquire) != kPhaseReady) return nullptr;
+  const wchar_t* first = gSetup.componentFiles[0];
+  return first[0] != L'\0' ? first : nullptr;
+}
+
 HeapString ProductInstallerCommandLine(const wchar_t* installer, const wchar_t* information,
                                        bool fromAssets, bool quiet) {
   const int64_t units =
@@ -74,7 +74,7 @@ HeapString ProductInstallerCommandLine(const wchar_t* installer, const wchar_t* 
 }
 
 bool StartProductInstaller(UniqueHandle* process) {
-  const wchar_t* first = FirstPiece();
+  const wchar_t* first = FirstPieceName();
   if (!first || AnyPieceRefused()) return false;
   HeapString piece = ConcatString(first, kPieceSuffix);
   const bool fromAssets = gSetup.localAssetsMode.load(std::memory_order_relaxed);
@@ -112,12 +112,13 @@ void ReleaseProductPieces() {
 }
 
 void LaunchProductInstaller() {
-  if (!FirstPiece()) return;
+  if (!FirstPieceName()) return;
   if (StartProductInstaller()) {
     // The exit code is decided (and logged) before the log is closed.
-    const int32_t exitCode = HandOverExitCode();
+    gSetup.runEndCode = HandOverExitCode();
+    gSetup.runEnded.store(true, std::memory_order_release);
     CloseSetupLog(L"The setup has ended: the application installer was started.");
-    ExitProcess(UINT(exitCode));
+    return;
   }
   LogEvent(L"the application installer could not be started");
   // The setup program stays open: the user sees the failure and can try again.

@@ -4,6 +4,10 @@
 
 #include "util/owners.h"
 
+// The first piece named by the update information (the application's installer), once
+// the worker has published it (phase ready); null before, or when none is named.
+const wchar_t* FirstPieceName();
+
 // The installer's command line: the quoted installer path, "/m" when the pieces come
 // from the Assets folder (else "/i"), and the quoted path of the update information,
 // followed by "/quiet" when quiet is set. A null path counts as empty. Null only when
@@ -26,8 +30,9 @@ bool StartProductInstaller(UniqueHandle* process = nullptr);
 // installer end (the next start would hold them again).
 void ReleaseProductPieces();
 
-// The third install button: starts the application's installer and ends this process
-// with HandOverExitCode() (0 in the interactive mode). When nothing could be started it returns instead and marks the
+// The third install button: starts the application's installer and ends the run with
+// HandOverExitCode() (0 in the interactive mode) as runEndCode, runEnded set and the log
+// closed; the dialog then ends. When nothing could be started it marks the
 // application step failed, so the dialog stays and shows the failure with the button
 // still usable. Does nothing while no first piece is named.
 void LaunchProductInstaller();

@@ -17,7 +17,10 @@
 #include "ui/passive_run.h"
 #include "ui/product_launch.h"
 #include "ui/resource.h"
+#include "ui/step_inputs.h"
+#include "catalog/self_update.h"
 #include "util/platform_sizes.h"
+#include "util/process.h"
 #include "util/strings.h"
 
 #ifndef WM_GETDPISCALEDSIZE
@@ -99,20 +102,14 @@ void DrawMark(const DRAWITEMSTRUCT& item) {
   }
 }
 
-// Reading componentFiles is only sound once the worker has published it with phase -1.
-bool IsFirstPieceNamed() {
-  return gSetup.phase.load(std::memory_order_acquire) == kPhaseReady &&
-         gSetup.componentFiles[0][0] != L'\0';
-}
-
-// The UI thread's half of the self-update: the new setup program may start only once
-// this one no longer holds the single-instance mutex. A passive run waits for the newer
-// program, whose own dialog takes this one's place.
+// A passive run waits for the newer setup program, whose own dialog takes this one's
+// place: this one goes before the instance mutex is let go of.
 void HandOverInstanceMutex(HWND dialog) {
-  if (gSetup.phase.load(std::memory_order_acquire) != kPhaseAwaitingMutex) return;
-  if (gSetup.runMode == RunMode::kPassive) ShowWindow(dialog, SW_HIDE);
-  gSetup.instanceMutex.reset();
-  gSetup.phase.store(kPhaseHandedOver, std::memory_order_release);
+  if (gSetup.runMode == RunMode::kPassive &&
+      gSetup.phase.load(std::memory_order_acquire) == kPhaseAwaitingMutex) {
+    ShowWindow(dialog, SW_HIDE);
+  }
+  ::HandOverInstanceMutex();
 }
 
 // A timer tick that arrives while a refresh still runs is dropped, not queued.
@@ -237,7 +234,7 @@ void OnCommand(HWND dialog, WPARAM command) {
       GuardedRefresh(dialog);
       return;
     case IDC_PRODUCT_INSTALL:
-      // Returns only when the installer could not be started.
+      // Once the installer runs, the refresh ends the dialog (and the process ends).
       LaunchProductInstaller();
       GuardedRefresh(dialog);
       return;
@@ -290,31 +287,27 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 }
 
 void RefreshDialog(HWND dialog) {
+  // The worker has ended the run (a self-update): the process entry ends the process.
+  if (gSetup.runEnded.load(std::memory_order_acquire)) {
+    EndDialog(dialog, kDialogClosed);
+    return;
+  }
   SetTitles(dialog);
 
-  SetTextIfAny(dialog, IDC_DOTNET_VERSION, DescribeDotNet(ReadDotNetRelease()));
-  const ComponentStatus s0 = ComponentStatusOf(kDotNet);
-  SetStatusText(dialog, IDC_DOTNET_STATUS, kDotNetStepName, s0);
+  const ButtonInputs inputs = GatherStepInputs();
+  SetTextIfAny(dialog, IDC_DOTNET_VERSION, DescribeDotNet(inputs.dotNetRelease));
+  SetStatusText(dialog, IDC_DOTNET_STATUS, kDotNetStepName, inputs.s0);
 
-  SetTextIfAny(dialog, IDC_LOCALDB_VERSION, DescribeLocalDb(MaxLocalDbMajorVersion()));
-  const ComponentStatus s1 = ComponentStatusOf(kLocalDb);
+  SetTextIfAny(dialog, IDC_LOCALDB_VERSION, DescribeLocalDb(inputs.localDbMajor));
   HeapString localDbName = LocalDbPackageName(LocalDbPackageKind());
-  SetStatusText(dialog, IDC_LOCALDB_STATUS, localDbName.get(), s1);
+  SetStatusText(dialog, IDC_LOCALDB_STATUS, localDbName.get(), inputs.s1);
 
   SetTextIfAny(dialog, IDC_PRODUCT_VERSION, DescribeProduct());
-  const ComponentStatus s2 = ComponentStatusOf(kProduct);
   HeapString productName = ProductStepName();
-  SetStatusText(dialog, IDC_PRODUCT_STATUS, productName.get(), s2);
+  SetStatusText(dialog, IDC_PRODUCT_STATUS, productName.get(), inputs.s2);
 
-  ShowMarks(dialog, StepMarksFor(s0, s1, s2));
+  ShowMarks(dialog, StepMarksFor(inputs.s0, inputs.s1, inputs.s2));
 
-  ButtonInputs inputs{};
-  inputs.s0 = s0;
-  inputs.s1 = s1;
-  inputs.s2 = s2;
-  inputs.dotNetRelease = ReadDotNetRelease();
-  inputs.localDbMajor = MaxLocalDbMajorVersion();
-  inputs.firstPieceNamed = IsFirstPieceNamed();
   const InstallButtons buttons = InstallButtonsFor(inputs);
   const bool enabled[kComponentCount] = {buttons.dotNet, buttons.localDb, buttons.product};
   for (int i = 0; i < kComponentCount; ++i) {
@@ -342,6 +335,12 @@ void SetStatusText(HWND dialog, int controlId, const wchar_t* stepName, Componen
   SetDlgItemTextW(dialog, controlId, text.get());
 }
 
+void ShowSelfUpdateFailure() {
+  if (gSetup.runMode == RunMode::kQuiet) return;
+  MessageBoxW(nullptr, L"更新セットアッププログラムの取得に失敗しました", kErrorTitle,
+              MB_OK | MB_ICONERROR);
+}
+
 void SetTitles(HWND dialog) {
   HeapString text = NewString(kTitleUnits);
   if (!text) return;
@@ -361,13 +360,3 @@ HeapString ProductStepName() {
                                      : gSetup.productNameShort.load(std::memory_order_acquire));
 }
 
-bool IsProcessElevated() {
-  UniqueHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-  TOKEN_ELEVATION elevation = {};
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size)) {
-    return false;
-  }
-  return elevation.TokenIsElevated != 0;
-}

@@ -10,7 +10,6 @@
 
 // Timer 1 of the dialog drives the refresh.
 inline constexpr UINT_PTR kRefreshTimerId = 1;
-inline constexpr UINT kRefreshPeriodMs = 1000;
 // Status lines and titles are cut to these capacities (in UTF-16 units, NUL included).
 inline constexpr int kStatusTextUnits = 200;
 inline constexpr int kTitleUnits = 128;
@@ -24,7 +23,12 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 // at phase kPhaseAwaitingMutex it gives up the instance mutex and moves to
 // kPhaseHandedOver. Evaluates the steps in the order 0, 1, 2 (the evaluation posts
 // download requests, so the lowest step with a missing installer is fetched first).
+// Once a self-update has ended the run (runEnded) it ends the dialog instead.
 void RefreshDialog(HWND dialog);
+
+// Tells the user that the newer setup program could not be fetched (an error message
+// box, waited for), unless the run is quiet.
+void ShowSelfUpdateFailure();
 
 // Writes the status line of one step into control controlId: the text for status with
 // stepName (null counts as empty) in place of %s, cut to kStatusTextUnits - 1 units.
@@ -36,6 +40,3 @@ void SetTitles(HWND dialog);
 // The name of the application step: the display name of the offered application, else
 // its short name. Owned by the caller; null only when memory runs out.
 HeapString ProductStepName();
-
-// Whether this process's token is elevated; false when it cannot be asked.
-bool IsProcessElevated();

@@ -6,6 +6,17 @@
 #include "util/setup_log.h"
 #include "util/strings.h"
 
+bool IsProcessElevated() {
+  UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size)) {
+    return false;
+  }
+  return elevation.TokenIsElevated != 0;
+}
+
 namespace {
 
 // The command line with every quoted path cut to its file name: the paths hold the

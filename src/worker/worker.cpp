@@ -99,6 +99,8 @@ void FetchProductPieces() {
 void WorkerMain() {
   gSetup.phase.store(kPhasePreparing, std::memory_order_release);
   if (!PrepareUpdateInfo() || !LoadUpdateInfo()) {
+    // After a self-update the run ends as it ended, not as a failure of the information.
+    if (gSetup.runEnded.load(std::memory_order_acquire)) return;
     gSetup.phase.store(kPhaseFailed, std::memory_order_release);
     return;
   }

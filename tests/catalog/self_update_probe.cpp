@@ -1,4 +1,4 @@
-// Runs the parts of the catalogue that end the process, in a process of their own, with
+// Runs the parts of the catalogue that end the run, in a process of their own, with
 // a thread that plays the dialog's side of the self-update hand-over.
 //
 //   self_update_probe handover <path> <u|-> <answer delay ms>
@@ -6,8 +6,9 @@
 //   self_update_probe prepare <u|->
 //
 // "u" starts in update mode. The probe holds the mutex named in VELTO_SETUP_MUTEX as
-// its instance mutex. Exit codes: 0 when the process was ended by the code under test,
-// 10 / 11 when PrepareUpdateInfo returned true / false, 2 for bad arguments.
+// its instance mutex. Exit codes: the code the run ended with, as the program's entry
+// ends with it (a failed fetch reported as the program reports it), 10 / 11 when
+// PrepareUpdateInfo returned true / false without ending the run, 2 for bad arguments.
 #include <windows.h>
 
 #include <cwchar>
@@ -15,6 +16,7 @@
 #include "state/setup_state.h"
 #include "catalog/self_update.h"
 #include "catalog/update_list.h"
+#include "ui/setup_dialog.h"
 #include "support/installers/standin.h"
 #include "support/installers/standin_protocol.h"
 
@@ -54,15 +56,20 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 5 && std::wcscmp(argv[1], L"handover") == 0) {
     gAnswerDelayMs = DWORD(_wtoi(argv[4]));
     StartLikeTheSetupProgram(argv[3]);
-    HandOverAndStart(SetupCommandLine(argv[2], gSetup.updateMode.load()));
+    return HandOverAndStart(SetupCommandLine(argv[2], gSetup.updateMode.load()));
   }
   if ((argc == 4 || argc == 5) && std::wcscmp(argv[1], L"selfupdate") == 0) {
     StartLikeTheSetupProgram(argv[3]);
-    SelfUpdate(std::wcscmp(argv[2], L"-") == 0 ? nullptr : argv[2], argc == 5 ? argv[4] : nullptr);
+    const SelfUpdateEnd end =
+        SelfUpdate(std::wcscmp(argv[2], L"-") == 0 ? nullptr : argv[2], argc == 5 ? argv[4] : nullptr);
+    if (end.fetchFailed) ShowSelfUpdateFailure();
+    return end.exitCode;
   }
   if (argc == 3 && std::wcscmp(argv[1], L"prepare") == 0) {
     StartLikeTheSetupProgram(argv[2]);
-    return PrepareUpdateInfo() ? 10 : 11;
+    const bool prepared = PrepareUpdateInfo();
+    if (gSetup.runEnded.load()) return gSetup.runEndCode;
+    return prepared ? 10 : 11;
   }
   return 2;
 }

@@ -144,20 +144,24 @@ class LoadUpdateInfoTest : public testing::Test {
   }
 };
 
-TEST_F(LoadUpdateInfoTest, PrefersTheAssetsFolderOverTheWorkFolder) {
+// The folder is the one the local-mode decision named, whichever files exist when the
+// information is read: a medium's file that appears later is not mixed in.
+TEST_F(LoadUpdateInfoTest, TheLocalModeDecisionNamesTheFolder) {
   CreateDirectoryW(AssetsFolderPath().c_str(), nullptr);
   WriteFileBytes(AssetsFolderPath() + L"\\vtupdaterinfo.upi", "0,11,,,,Assets\r\n");
   CreateDirectoryW(QrnFolderPath().c_str(), nullptr);
   CreateDirectoryW(WorkFolderPath().c_str(), nullptr);
   WriteFileBytes(WorkFolderPath() + L"\\vtupdaterinfo.upi", "0,22,,,,Work\r\n");
-
-  EXPECT_TRUE(LoadUpdateInfo());
-  EXPECT_EQ(gSetup.productVersionCode.load(), 11);
-  EXPECT_EQ(Text(gSetup.productDisplayName.load()), L"Assets");
-
+  for (const bool local : {true, false}) {
+    ResetSetupState();
+    gSetup.localAssetsMode.store(local);
+    EXPECT_TRUE(LoadUpdateInfo());
+    EXPECT_EQ(gSetup.productVersionCode.load(), local ? 11 : 22);
+  }
+  ResetSetupState();
+  gSetup.localAssetsMode.store(true);
   RemoveTree(AssetsFolderPath());
-  EXPECT_TRUE(LoadUpdateInfo());
-  EXPECT_EQ(gSetup.productVersionCode.load(), 22);
+  EXPECT_FALSE(LoadUpdateInfo()) << "the work folder's file was read in local mode";
 }
 
 TEST_F(LoadUpdateInfoTest, FailsWithoutAnyInformationFileAndCreatesTheWorkFolder) {

@@ -120,7 +120,7 @@ TEST_F(Deployment, AQuietRunWhoseInstallerIsNoProgramEndsWith1603AndNeverShowsAW
   EXPECT_TRUE(Contains(log, "exit code 1603 (the .NET Framework: the installer failed")) << log;
 }
 
-TEST_F(Deployment, APassiveRunHandedToANewerProgramEndsWithItsCodeAndPassesTheLogOn) {
+TEST_F(Deployment, AnUnattendedRunHandedToANewerProgramEndsWithItsCodeAndPassesTheLogOn) {
   const std::string newer = ReadFileBytes(VT_STANDIN_SETUP_EXE);
   Publish(L"newsetup.upd", newer);
   Publish(L"vtupdaterlist.upd", std::string(kBom) +
@@ -131,9 +131,14 @@ TEST_F(Deployment, APassiveRunHandedToANewerProgramEndsWithItsCodeAndPassesTheLo
   ScopedEnvironment mutex(L"VELTO_SETUP_MUTEX", L"Local\\VTSETUPMUTEX201909171615");
   ScopedEnvironment code(L"VELTO_STANDIN_EXIT_CODE", L"1641");
   const std::wstring log = folder_ / L"deploy.log";
-  EXPECT_EQ(Run(program_, L"/qb /prerequisites /log " + Quoted(log), kQuickLimitMs), 1641);
-  EXPECT_EQ(Recorded(), std::vector<std::wstring>{Quoted(WorkPath(L"newsetup.exe")) +
-                                                  L" /passive /prerequisites /log " + Quoted(log)});
+  for (const auto& [given, passedOn] : {std::pair{L"/qb", L"/passive"}, std::pair{L"/quiet", L"/quiet"}}) {
+    SCOPED_TRACE(Narrow(given));
+    DeleteFileW(record_.c_str());
+    EXPECT_EQ(Run(program_, std::wstring(given) + L" /prerequisites /log " + Quoted(log), kQuickLimitMs),
+              1641);
+    EXPECT_EQ(Recorded(), std::vector<std::wstring>{Quoted(WorkPath(L"newsetup.exe")) + L" " +
+                                                    passedOn + L" /prerequisites /log " + Quoted(log)});
+  }
 }
 
 // The setup log's own rules (a file in use, ours or another's) are tested in tests/util.

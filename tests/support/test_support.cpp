@@ -201,6 +201,7 @@ void ResetSetupState() {
   gSetup.productDisplayName.store(nullptr);
   gSetup.updateMode.store(false);
   gSetup.localAssetsMode.store(false);
+  gSetup.runEnded.store(false);
   gSetup.runMode = RunMode::kInteractive;
   gSetup.refreshBusy = false;
   gSetup.firstShow = FALSE;

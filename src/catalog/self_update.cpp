@@ -50,8 +50,9 @@ int32_t HandOverAndStart(HeapString commandLine, UniqueFile heldProgram) {
   while (gSetup.phase.load(std::memory_order_acquire) == kPhaseAwaitingMutex) {
     Sleep(kHandOverPollMs);
   }
+  HeapString logged = WithoutProfileFolder(commandLine.get());
   LogEvent(L"self-update: handing over to %s",
-           commandLine ? commandLine.get() : L"nothing (no command line)");
+           logged ? logged.get() : L"nothing (no command line)");
   // Closed before the newer program starts, so that it finds the file free and keeps it
   // as the previous run's log.
   CloseSetupLog(L"The setup has ended: a newer setup program takes over.");

@@ -282,6 +282,9 @@ TEST_F(WholeSetup, ANewerSetupProgramTakesOverWithTheSameMode) {
   ScopedEnvironment code(L"VELTO_STANDIN_EXIT_CODE", L"3010");
   const std::wstring newer = Quoted(WorkPath(L"VeltoSetup5.exe"));
   size_t starts = 0;
+  // The log names the profile folder as %USERPROFILE%, never the user's own folder.
+  std::wstring logged = newer;
+  logged.replace(logged.find(ProfileFolder()), ProfileFolder().size(), L"%USERPROFILE%");
   for (const std::wstring arguments : {L"", L"-U", L"-U /Quiet"}) {
     const bool quiet = arguments == L"-U /Quiet";
     SetEnvironmentVariableW(L"VELTO_STANDIN_HOLD_MS", quiet ? L"1500" : nullptr);
@@ -296,7 +299,7 @@ TEST_F(WholeSetup, ANewerSetupProgramTakesOverWithTheSameMode) {
     // previous run's and write its own.
     const auto found = FindInOrder(ReadFileBytes(WorkPath(L"VeltoSetup.log")),
                                    {"worker self-update: VeltoSetup5 fetched",
-                                    "worker self-update: handing over to " + Narrow(newer),
+                                    "worker self-update: handing over to " + Narrow(logged),
                                     "worker The setup has ended: a newer setup program takes over.\r\n"});
     for (size_t at : found) EXPECT_NE(at, std::string::npos) << Utf8(arguments);
   }

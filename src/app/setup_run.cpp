@@ -62,7 +62,6 @@ int32_t RunSetup() {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
   }
   OpenRunLog(options);
-  InitializeCriticalSection(&gSetup.stateLock);
   int32_t exitCode = kExitSuccess;
   if (InitSetupState()) {
     exitCode = options.layoutFolder           ? RunLayout(options.layoutFolder.get())
@@ -71,7 +70,6 @@ int32_t RunSetup() {
   }
   if (gSetup.stopEvent) SetEvent(gSetup.stopEvent.get());
   StopWorkerThread(exitCode);
-  DeleteCriticalSection(&gSetup.stateLock);
   CloseSetupLog(L"The setup has ended.");
   return exitCode;
 }

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-struct DialogState {
+struct SetupDialogState {
   // A refresh is running: a message pumped inside it does not start another.
   bool refreshBusy = false;
   // Set when the dialog is made; cleared once it has been brought to the front.
@@ -16,4 +16,4 @@ struct DialogState {
 };
 
 // The dialog of this process.
-extern DialogState gDialog;
+extern SetupDialogState gDialog;

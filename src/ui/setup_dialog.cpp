@@ -25,7 +25,7 @@
 #define WM_GETDPISCALEDSIZE 0x02E4
 #endif
 
-DialogState gDialog;
+SetupDialogState gDialog;
 
 namespace {
 

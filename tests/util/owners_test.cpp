@@ -5,32 +5,32 @@
 namespace {
 
 struct ApartmentCase {
-  DWORD before;    // the apartment the thread is in already; 0 for none
+  bool inOne;      // whether the thread is in an apartment already, and of which kind
+  DWORD before;
   HRESULT after;   // what entering the multithreaded apartment answers once the owner is gone
 };
 
 DWORD WINAPI ApartmentAfterOwner(void* context) {
   const auto& c = *static_cast<const ApartmentCase*>(context);
-  if (c.before) CoInitializeEx(nullptr, c.before);
+  if (c.inOne) CoInitializeEx(nullptr, c.before);
   { const ComApartment apartment; }
-  const HRESULT after = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  return after == c.after ? 0 : 1;
+  return DWORD(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
 }
 
 // Left exactly as often as entered: a thread that was in no apartment is in none again, one
 // that was in the single-threaded kind stays there, and one in the other kind keeps it.
 TEST(Owners, AComApartmentIsLeftOnlyWhenItWasEntered) {
   const ApartmentCase cases[] = {
-      {0, S_OK},
-      {COINIT_APARTMENTTHREADED, RPC_E_CHANGED_MODE},
-      {COINIT_MULTITHREADED, S_FALSE},
+      {false, 0, S_OK},
+      {true, COINIT_APARTMENTTHREADED, RPC_E_CHANGED_MODE},
+      {true, COINIT_MULTITHREADED, S_FALSE},
   };
   for (ApartmentCase c : cases) {
     UniqueHandle thread(CreateThread(nullptr, 0, ApartmentAfterOwner, &c, 0, nullptr));
     ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
-    DWORD code = 2;
-    GetExitCodeThread(thread.get(), &code);
-    EXPECT_EQ(code, 0u) << "already in apartment kind " << c.before;
+    DWORD after = 0;
+    GetExitCodeThread(thread.get(), &after);
+    EXPECT_EQ(HRESULT(after), c.after) << "already in apartment kind " << c.before;
   }
 }
 

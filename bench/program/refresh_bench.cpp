@@ -22,6 +22,7 @@
 
 #include "worker/setup_init.h"
 #include "state/setup_state.h"
+#include "ui/dialog_state.h"
 #include "ui/download_progress.h"
 #include "ui/resource.h"
 #include "ui/setup_dialog.h"
@@ -89,7 +90,7 @@ void TrivialUpdate(HWND dialog) {
     SetDlgItemTextW(dialog, id, L"インストールされておりません");
   }
   for (int id : {IDC_DOTNET_ICON, IDC_LOCALDB_ICON, IDC_PRODUCT_ICON}) {
-    SendDlgItemMessageW(dialog, id, STM_SETICON, reinterpret_cast<WPARAM>(gSetup.iconPending), 0);
+    SendDlgItemMessageW(dialog, id, STM_SETICON, reinterpret_cast<WPARAM>(gDialog.iconPending), 0);
   }
   for (int id : {IDC_DOTNET_INSTALL, IDC_LOCALDB_INSTALL, IDC_PRODUCT_INSTALL}) {
     EnableWindow(GetDlgItem(dialog, id), FALSE);
@@ -109,7 +110,6 @@ int wmain() {
   ULONG_PTR gdiplusToken = 0;
   const Gdiplus::GdiplusStartupInput gdiplusInput;
   Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
-  InitializeCriticalSection(&gSetup.stateLock);
   FillSetupSlots();
   lstrcpynW(gSetup.componentFiles[0], L"BenchInstall", kComponentFileUnits);
   lstrcpynW(gSetup.componentFiles[1], L"BenchData", kComponentFileUnits);
@@ -167,7 +167,6 @@ int wmain() {
               fastTick.meanUs / 1000, slowTick.meanUs / 1000, fastTick.meanUs * 4 / 1e4);
 
   DestroyWindow(dialog);
-  DeleteCriticalSection(&gSetup.stateLock);
   Gdiplus::GdiplusShutdown(gdiplusToken);
   return 0;
 }

@@ -116,8 +116,8 @@ bool LayOutPieces(const wchar_t* assets) {
   for (int i = 0; i < kComponentFileCount; ++i) {
     const wchar_t* entry = gSetup.componentFiles[i];
     if (entry[0] == L'\0') continue;
-    HeapString remote = ConcatString(entry, L".upd");
-    HeapString local = ConcatString(entry, L".upi");
+    HeapString remote = PieceRemoteName(entry);
+    HeapString local = PieceLocalName(entry);
     if (!remote || !local || !LayOut(assets, remote.get(), local.get(), gSetup.componentPins[i])) {
       return false;
     }

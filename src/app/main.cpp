@@ -1,13 +1,12 @@
 // Process entry of VeltoSetup.exe. The process ends with exit code 0 on every path of the
 // interactive mode; the unattended modes end with the code their run computed.
 #include <windows.h>
-#include <objbase.h>
-#include <gdiplus.h>
 
 #include "app/run_log.h"
 #include "app/setup_run.h"
 #include "state/command_line.h"
 #include "state/setup_state.h"
+#include "ui/banner.h"
 #include "ui/next_step.h"
 
 namespace {
@@ -32,19 +31,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Refused as well when the mutex could not be made at all.
   if (!gSetup.instanceMutex) RefuseSecondInstance();
 
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  ULONG_PTR gdiplusToken = 0;
-  const Gdiplus::GdiplusStartupInput gdiplusInput;
-  Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
-  // Once signalled the event stays set: whichever wait sees it first (the download loop
-  // or the worker's request loop), the others see it too and the worker ends promptly.
-  gSetup.stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-
-  const int32_t exitCode = RunSetup();
-
-  gSetup.stopEvent.reset();
-  Gdiplus::GdiplusShutdown(gdiplusToken);
-  CoUninitialize();
+  int32_t exitCode = 0;
+  {
+    const ComApartment apartment;
+    const GdiplusSession gdiplus;
+    // Once signalled the event stays set: whichever wait sees it first (the download loop
+    // or the worker's request loop), the others see it too and the worker ends promptly.
+    gSetup.stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    exitCode = RunSetup();
+    gSetup.stopEvent.reset();
+  }
   // Already closed when a newer setup program took over.
   gSetup.instanceMutex.reset();
   ExitProcess(UINT(exitCode));

@@ -64,7 +64,6 @@ int32_t RunSetup() {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
   }
   OpenRunLog(options);
-  InitializeCriticalSection(&gSetup.stateLock);
   int32_t exitCode = kExitSuccess;
   if (InitSetupState()) {
     exitCode = options.layoutFolder ? (gSetup.runMode == RunMode::kPassive
@@ -78,7 +77,6 @@ int32_t RunSetup() {
   }
   if (gSetup.stopEvent) SetEvent(gSetup.stopEvent.get());
   StopWorkerThread(exitCode);
-  DeleteCriticalSection(&gSetup.stateLock);
   CloseSetupLog(L"The setup has ended.");
   return exitCode;
 }

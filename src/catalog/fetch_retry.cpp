@@ -3,6 +3,7 @@
 #include "catalog/update_server.h"
 #include "state/setup_state.h"
 #include "util/setup_log.h"
+#include "util/stop_event.h"
 
 namespace {
 
@@ -10,14 +11,7 @@ constexpr uint32_t kRequestTimeout = 408;
 constexpr uint32_t kTooManyRequests = 429;
 
 // A stop during the pause ends it at once; true when the pause ran its full length.
-bool PauseUnlessStopped(DWORD ms) {
-  HANDLE stop = gSetup.stopEvent.get();
-  if (!stop) {
-    Sleep(ms);
-    return true;
-  }
-  return WaitForSingleObject(stop, ms) == WAIT_TIMEOUT;
-}
+bool PauseUnlessStopped(DWORD ms) { return !StopRequested(gSetup.stopEvent.get(), ms); }
 
 // The step keeps its bar at the bytes held and tells when the next try starts.
 void ShowWaiting(TransferProgress* progress, DWORD ms) {

@@ -12,6 +12,7 @@
 #include "catalog/update_server.h"
 #include "util/paths.h"
 #include "util/setup_log.h"
+#include "util/strings.h"
 
 namespace {
 
@@ -29,6 +30,10 @@ const wchar_t* OutcomeText(ScanOutcome outcome) {
 }
 
 }  // namespace
+
+HeapString PieceRemoteName(const wchar_t* baseName) { return ConcatString(baseName, L".upd"); }
+
+HeapString PieceLocalName(const wchar_t* baseName) { return ConcatString(baseName, L".upi"); }
 
 bool PrepareUpdateInfo() {
   {

@@ -2,11 +2,19 @@
 // unless the Assets folder carries a ready one. Runs once, on the worker thread.
 #pragma once
 
+#include "util/owners.h"
+
 // File names of the update catalogue.
 inline constexpr wchar_t kUpdateListRemoteName[] = L"vtupdaterlist.upd";
 inline constexpr wchar_t kUpdateListLocalName[] = L"vtupdaterlist.upi";
 inline constexpr wchar_t kUpdateInfoName[] = L"vtupdaterinfo.upi";
 inline constexpr wchar_t kUpdateInfoTempName[] = L"vtupdaterinfo.tmp";
+
+// A piece of the application's installer, which the update information names by its base
+// name: base + ".upd" on the update server, base + ".upi" in the work folder and on a
+// medium. Null when baseName is null or memory runs out.
+HeapString PieceRemoteName(const wchar_t* baseName);
+HeapString PieceLocalName(const wchar_t* baseName);
 
 // Local mode: when the Assets folder holds the information file, sets localAssetsMode
 // and returns true without touching phase or the network. Otherwise sets phase to

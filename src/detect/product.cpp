@@ -30,20 +30,20 @@ HeapString DescribeProduct() {
   return line;
 }
 
-bool IsProductCurrent() {
+bool IsProductCurrent(int32_t offeredVersionCode) {
   const bool installed = IsProductInstalled();
   const int32_t code = ReadProductNumber(L"VersionCode", -1);
-  return installed && code >= 0 && code == gSetup.productVersionCode.load(std::memory_order_relaxed);
+  return installed && code >= 0 && code == offeredVersionCode;
 }
 
-bool IsComponentSatisfied(ComponentId id) {
+bool IsComponentSatisfied(ComponentId id, int32_t offeredVersionCode) {
   switch (id) {
     case kDotNet:
       return IsDotNetSatisfied();
     case kLocalDb:
       return IsLocalDbSatisfied();
     case kProduct:
-      return IsProductCurrent();
+      return IsProductCurrent(offeredVersionCode);
     default:
       return false;
   }

@@ -14,10 +14,10 @@ bool IsProductInstalled();
 // "インストールされておりません". Null only when memory runs out.
 HeapString DescribeProduct();
 
-// Installed, and a "VersionCode" of 0 or more that equals the code on offer
-// (gSetup.productVersionCode).
-bool IsProductCurrent();
+// Installed, and a "VersionCode" of 0 or more that equals offeredVersionCode, the code
+// that the update information offers.
+bool IsProductCurrent(int32_t offeredVersionCode);
 
-// Whether a step is done: 0 .NET Framework, 1 LocalDB, 2 the application; false for
-// any other id.
-bool IsComponentSatisfied(ComponentId id);
+// Whether a step is done: 0 .NET Framework, 1 LocalDB, 2 the application (current at
+// offeredVersionCode); false for any other id.
+bool IsComponentSatisfied(ComponentId id, int32_t offeredVersionCode);

@@ -190,7 +190,7 @@ enum class Cut : int { kNone, kStopped, kTooSlow };
 // transfer that still waits may be left to end by itself. Freed by the last of the two
 // threads to let go.
 struct SharedTransfer {
-  CRITICAL_SECTION lock;
+  CriticalSection lock;
   LONG references = 2;
   Cut cut = Cut::kNone;         // guarded by lock
   HINTERNET request = nullptr;  // guarded by lock; closed by whoever cuts
@@ -203,7 +203,6 @@ struct SharedTransfer {
 
 void Release(SharedTransfer* shared) {
   if (InterlockedDecrement(&shared->references) != 0) return;
-  DeleteCriticalSection(&shared->lock);
   shared->~SharedTransfer();
   LocalFree(shared);
 }
@@ -211,22 +210,21 @@ void Release(SharedTransfer* shared) {
 // Cuts the transfer (the first cut counts) and closes its request, so that a read
 // which data still reaches ends at once.
 void CutTransfer(SharedTransfer& shared, Cut cut) {
-  EnterCriticalSection(&shared.lock);
+  const LockGuard hold(shared.lock);
   if (shared.cut == Cut::kNone) {
     shared.cut = cut;
     if (shared.request) InternetCloseHandle(shared.request);
     shared.request = nullptr;
   }
-  LeaveCriticalSection(&shared.lock);
 }
 
 // Runs a call that may wait on the network without the lock. False when the transfer
 // was cut meanwhile: the call's result then means nothing.
 template <typename Call>
 bool Unlocked(SharedTransfer& shared, Call call) {
-  LeaveCriticalSection(&shared.lock);
+  shared.lock.Leave();
   call();
-  EnterCriticalSection(&shared.lock);
+  shared.lock.Enter();
   return shared.cut == Cut::kNone;
 }
 
@@ -446,9 +444,10 @@ TransferOutcome Download(SharedTransfer& shared) {
 
 DWORD WINAPI RunTransfer(void* context) {
   auto* shared = static_cast<SharedTransfer*>(context);
-  EnterCriticalSection(&shared->lock);
-  shared->outcome = Download(*shared);
-  LeaveCriticalSection(&shared->lock);
+  {
+    const LockGuard hold(shared->lock);
+    shared->outcome = Download(*shared);
+  }
   Release(shared);
   return 0;
 }
@@ -464,7 +463,6 @@ TransferOutcome WatchedDownload(const wchar_t* url, const wchar_t* destination,
   void* block = LocalAlloc(LMEM_FIXED, sizeof(SharedTransfer));
   if (!block) return Ended(TransferEnd::kLocalFailure);
   auto* shared = new (block) SharedTransfer();
-  InitializeCriticalSection(&shared->lock);
   shared->url = DuplicateString(url);
   shared->destination = DuplicateString(destination);
   shared->control = control;
@@ -512,14 +510,6 @@ TransferOutcome WatchedDownload(const wchar_t* url, const wchar_t* destination,
 }
 
 }  // namespace
-
-bool StopRequested(HANDLE event) {
-  if (!event || WaitForSingleObject(event, 0) != WAIT_OBJECT_0) return false;
-  // Should the event reset itself when a wait sees it, setting it again lets the
-  // worker's request loop see the stop as well and end by itself rather than by force.
-  SetEvent(event);
-  return true;
-}
 
 bool CrackDownloadUrl(const wchar_t* url, UrlParts& parts) {
   parts.components = URL_COMPONENTSW{};

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "util/owners.h"
+#include "util/stop_event.h"
 
 // Capacity of the host name and the URL path of a cracked URL, in UTF-16 units.
 inline constexpr int32_t kUrlPartUnits = 4096;
@@ -78,10 +79,6 @@ struct TransferControl {
   TransferSink sink = nullptr;
   void* sinkContext = nullptr;
 };
-
-// Whether stopEvent exists and is signalled now (zero wait). A signal seen here stays
-// set for every later test of the same event.
-bool StopRequested(HANDLE stopEvent);
 
 // Cracks url into parts (allocating its buffers). When IsHttpForced() and url begins
 // with "https://" (exactly so), it is cracked as "http://" followed by the rest. True

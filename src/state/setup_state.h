@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "state/command_line.h"
+#include "state/program_constants.h"
 #include "state/transfer_progress.h"
 #include "util/owners.h"
 
@@ -36,28 +37,6 @@ inline constexpr UpdatePhase kPhaseQuerying = -3;
 inline constexpr UpdatePhase kPhasePreparing = -4;
 inline constexpr UpdatePhase kPhaseHandedOver = -5;
 inline constexpr UpdatePhase kPhaseAwaitingMutex = -6;
-
-// The single-instance mutex; a second start while it exists is refused.
-inline constexpr wchar_t kInstanceMutexName[] = L"Local\\VTSETUPMUTEX201909171615";
-
-// The program's own revision; a setup revision record above it replaces this program.
-inline constexpr int32_t kSetupRevision = 4;
-// The short product name until the update information names another one.
-inline constexpr wchar_t kBuiltInShortName[] = L"Velto";
-// The setup log's name in the work folder, unless "/log PATH" names another place.
-inline constexpr wchar_t kSetupLogName[] = L"VeltoSetup.log";
-// Title of the program's two error message boxes.
-inline constexpr wchar_t kErrorTitle[] = L"Velto Setup - Error";
-
-// Installer names of the prerequisites: on the update server / in the work folder.
-inline constexpr wchar_t kDotNetRemoteName[] = L"ndp461.upd";
-inline constexpr wchar_t kDotNetLocalName[] = L"ndp461.exe";
-inline constexpr wchar_t kLocalDb2014x86RemoteName[] = L"ldb2014sp3x86.upd";
-inline constexpr wchar_t kLocalDb2014x86LocalName[] = L"ldb2014sp3x86.msi";
-inline constexpr wchar_t kLocalDb2014x64RemoteName[] = L"ldb2014sp3x64.upd";
-inline constexpr wchar_t kLocalDb2014x64LocalName[] = L"ldb2014sp3x64.msi";
-inline constexpr wchar_t kLocalDb2017x64RemoteName[] = L"ldb2017rtmx64.upd";
-inline constexpr wchar_t kLocalDb2017x64LocalName[] = L"ldb2017rtmx64.msi";
 
 // Base names of the application's installer pieces: entry i is piece i + 1 of the update
 // information; an entry whose first unit is NUL is empty.
@@ -121,19 +100,13 @@ struct SetupState {
   std::atomic<bool> runEnded{false};
   int32_t runEndCode = 0;
   bool selfUpdateFailed = false;
-  // Dialog state (UI thread only).
-  bool refreshBusy = false;
-  BOOL firstShow = FALSE;
-  HICON iconDone = nullptr;
-  HICON iconCurrent = nullptr;
-  HICON iconPending = nullptr;
   // The single-instance mutex; closed early by the dialog during a self-update.
   UniqueHandle instanceMutex;
   // Signalled once, when the dialog has ended. Created before the worker exists and
   // closed after it has ended.
   UniqueHandle stopEvent;
   UniqueHandle workerThread;
-  CRITICAL_SECTION stateLock{};
+  CriticalSection stateLock;
   ComponentSlot slots[kComponentCount];
   ComponentFileTable componentFiles{};
   // Entry i names a piece whose name the program refuses (not a bare file name): the

@@ -91,6 +91,15 @@ void Letter(HDC dc, const Canvas& canvas, const wchar_t* text, int emPixels, int
 
 }  // namespace
 
+GdiplusSession::GdiplusSession() noexcept {
+  const GdiplusStartupInput input;
+  started_ = GdiplusStartup(&token_, &input, nullptr) == Ok;
+}
+
+GdiplusSession::~GdiplusSession() {
+  if (started_) GdiplusShutdown(token_);
+}
+
 UniqueGdiObject DrawBanner(int width, int height) {
   if (width <= 0 || height <= 0) return UniqueGdiObject();
   HDC screen = GetDC(nullptr);

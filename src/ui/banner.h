@@ -7,6 +7,20 @@
 
 #include "util/owners.h"
 
+// GDI+ started for the rest of the scope, and shut down only when it started. The banner
+// draws through GDI+ as long as one exists.
+class GdiplusSession {
+ public:
+  GdiplusSession() noexcept;
+  ~GdiplusSession();
+  GdiplusSession(const GdiplusSession&) = delete;
+  GdiplusSession& operator=(const GdiplusSession&) = delete;
+
+ private:
+  ULONG_PTR token_ = 0;
+  bool started_ = false;
+};
+
 // A bitmap of width x height pixels (compatible with the screen) with the banner drawn
 // to fill it, or null when it cannot be made. GDI+ must have been started.
 UniqueGdiObject DrawBanner(int width, int height);

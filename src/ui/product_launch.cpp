@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr wchar_t kPieceSuffix[] = L".upi";
 // Room for the two pairs of quotes, the switch with its spaces, " /quiet" and the
 // terminator.
 constexpr int32_t kCommandLineExtraUnits = 24;
@@ -32,7 +31,7 @@ bool OtherPiecesMatch(bool fromAssets) {
   for (int i = 1; i < kComponentFileCount; ++i) {
     const wchar_t* entry = gSetup.componentFiles[i];
     if (entry[0] == L'\0') continue;
-    HeapString piece = ConcatString(entry, kPieceSuffix);
+    HeapString piece = PieceLocalName(entry);
     HeapString path = fromAssets ? AssetsPath(piece.get()) : WorkPath(piece.get(), false);
     const HeldStart check =
         CheckBeforeStart(path.get(), PiecePin(i), PinsRequiredFor(fromAssets), &gHeldPieces[i]);
@@ -76,7 +75,7 @@ HeapString ProductInstallerCommandLine(const wchar_t* installer, const wchar_t* 
 bool StartProductInstaller(UniqueHandle* process) {
   const wchar_t* first = FirstPieceName();
   if (!first || AnyPieceRefused()) return false;
-  HeapString piece = ConcatString(first, kPieceSuffix);
+  HeapString piece = PieceLocalName(first);
   const bool fromAssets = gSetup.localAssetsMode.load(std::memory_order_relaxed);
   HeapString installer = fromAssets ? AssetsPath(piece.get()) : WorkPath(piece.get(), true);
   if (!installer || !PathFileExistsW(installer.get())) return false;

@@ -13,6 +13,7 @@
 #include "ui/banner.h"
 #include "ui/dialog_rules.h"
 #include "ui/dialog_scale.h"
+#include "ui/dialog_state.h"
 #include "ui/download_progress.h"
 #include "ui/passive_run.h"
 #include "ui/product_launch.h"
@@ -26,6 +27,8 @@
 #ifndef WM_GETDPISCALEDSIZE
 #define WM_GETDPISCALEDSIZE 0x02E4
 #endif
+
+SetupDialogState gDialog;
 
 namespace {
 
@@ -53,11 +56,11 @@ void SetTextIfAny(HWND dialog, int controlId, const HeapString& text) {
 HICON MarkIcon(StepMark mark) {
   switch (mark) {
     case StepMark::kDone:
-      return gSetup.iconDone;
+      return gDialog.iconDone;
     case StepMark::kCurrent:
-      return gSetup.iconCurrent;
+      return gDialog.iconCurrent;
     default:
-      return gSetup.iconPending;
+      return gDialog.iconPending;
   }
 }
 
@@ -114,10 +117,10 @@ void HandOverInstanceMutex(HWND dialog) {
 
 // A timer tick that arrives while a refresh still runs is dropped, not queued.
 void GuardedRefresh(HWND dialog) {
-  if (gSetup.refreshBusy) return;
-  gSetup.refreshBusy = true;
+  if (gDialog.refreshBusy) return;
+  gDialog.refreshBusy = true;
   RefreshDialog(dialog);
-  gSetup.refreshBusy = false;
+  gDialog.refreshBusy = false;
 }
 
 void CALLBACK RefreshTimerProc(HWND dialog, UINT, UINT_PTR, DWORD) { GuardedRefresh(dialog); }
@@ -165,9 +168,9 @@ void ApplyScale(HWND dialog, UINT dpi) {
   if (place.right > 0 && place.bottom > 0) {
     gMarkPixels = std::min(gMarkPixels, int(std::min(place.right, place.bottom)));
   }
-  ReplaceIcon(gSetup.iconPending, LoadSizedIcon(IDI_PENDING, gMarkPixels));
-  ReplaceIcon(gSetup.iconCurrent, LoadSizedIcon(IDI_CURRENT, gMarkPixels));
-  ReplaceIcon(gSetup.iconDone, LoadSizedIcon(IDI_DONE, gMarkPixels));
+  ReplaceIcon(gDialog.iconPending, LoadSizedIcon(IDI_PENDING, gMarkPixels));
+  ReplaceIcon(gDialog.iconCurrent, LoadSizedIcon(IDI_CURRENT, gMarkPixels));
+  ReplaceIcon(gDialog.iconDone, LoadSizedIcon(IDI_DONE, gMarkPixels));
   for (const StepControls& step : kStepControls) {
     InvalidateRect(GetDlgItem(dialog, step.icon), nullptr, FALSE);
   }
@@ -196,9 +199,9 @@ void TakeOverScaleChanges(HWND dialog) {
 
 void ReleaseScaledImages(HWND dialog) {
   SetBannerImage(dialog, nullptr);
-  ReplaceIcon(gSetup.iconPending, nullptr);
-  ReplaceIcon(gSetup.iconCurrent, nullptr);
-  ReplaceIcon(gSetup.iconDone, nullptr);
+  ReplaceIcon(gDialog.iconPending, nullptr);
+  ReplaceIcon(gDialog.iconCurrent, nullptr);
+  ReplaceIcon(gDialog.iconDone, nullptr);
   gMarksShown = false;
 }
 
@@ -209,14 +212,14 @@ void InitDialog(HWND dialog) {
   RefreshDialog(dialog);
   SetTimer(dialog, kRefreshTimerId, kRefreshPeriodMs, RefreshTimerProc);
   StartDownloadProgress(dialog);
-  gSetup.firstShow = TRUE;
+  gDialog.firstShow = TRUE;
 }
 
 // Brings the dialog to the front once: a program started from a browser's download
 // list would otherwise open behind it.
 void BringToFrontOnce(HWND dialog) {
-  if (!gSetup.firstShow) return;
-  gSetup.firstShow = FALSE;
+  if (!gDialog.firstShow) return;
+  gDialog.firstShow = FALSE;
   SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
   SetWindowPos(dialog, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
 }

@@ -7,11 +7,8 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <wininet.h>
-
-namespace Gdiplus {
-class GpBitmap;
-}
 
 template <typename Traits>
 class Owner {
@@ -114,14 +111,6 @@ struct ComTraits {
   static void Close(Value value) noexcept { value->Release(); }
 };
 
-struct GdiplusBitmapTraits {
-  using Value = Gdiplus::GpBitmap*;
-  static Value Invalid() noexcept { return nullptr; }
-  // GdipDisposeImage; defined beside the only code that decodes images (ui/banner.cpp),
-  // so that this header does not pull in GDI+.
-  static void Close(Value value) noexcept;
-};
-
 // Process, thread, event and mutex handles (CloseHandle; null is invalid).
 using UniqueHandle = Owner<HandleTraits>;
 // File handles (CloseHandle; INVALID_HANDLE_VALUE is invalid).
@@ -138,8 +127,51 @@ using GlobalBlock = Owner<GlobalBlockTraits>;
 using UniqueGdiObject = Owner<GdiObjectTraits>;
 // A stream over memory (IStream::Release).
 using UniqueStream = Owner<ComTraits<IStream>>;
-// A bitmap decoded by GDI+ (GdipDisposeImage).
-using UniqueGdiplusBitmap = Owner<GdiplusBitmapTraits>;
 // A NUL-terminated UTF-16 text in a zero-filled LocalAlloc block (LocalFree). A null
 // HeapString means failure or absence, never an empty text. Operations in strings.h.
 using HeapString = Owner<HeapStringTraits>;
+
+// A critical section, ready from construction until the owner goes. It neither moves nor
+// copies: the threads that share it hold its address.
+class CriticalSection {
+ public:
+  CriticalSection() noexcept { InitializeCriticalSection(&section_); }
+  ~CriticalSection() { DeleteCriticalSection(&section_); }
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+
+  void Enter() noexcept { EnterCriticalSection(&section_); }
+  void Leave() noexcept { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
+// Holds a critical section for the rest of the scope.
+class LockGuard {
+ public:
+  explicit LockGuard(CriticalSection& section) noexcept : section_(section) { section_.Enter(); }
+  ~LockGuard() { section_.Leave(); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+
+ private:
+  CriticalSection& section_;
+};
+
+// The calling thread's single-threaded COM apartment for the rest of the scope. Left only
+// when it was entered: a thread already in another kind of apartment keeps it.
+class ComApartment {
+ public:
+  ComApartment() noexcept
+      : entered_(SUCCEEDED(
+            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  ~ComApartment() {
+    if (entered_) CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  bool entered_;
+};

@@ -18,8 +18,7 @@ constexpr int32_t kUtf8Capacity = (kLogLineUnits + kPrefixUnits + 2) * 3;
 
 // The lock exists for the whole process (a static initialised on first use would need a
 // guard; a plain flag set once before the worker starts does not).
-CRITICAL_SECTION gLogLock;
-bool gLockReady = false;
+CriticalSection gLogLock;
 UniqueFile gLogFile;
 DWORD gUiThread = 0;
 uint32_t gWritten = 0;
@@ -103,16 +102,9 @@ bool Adopt(UniqueFile file, HeapString path) {
   gWritten = 0;
   gFull = false;
   gLogPath = std::move(path);
-  EnterCriticalSection(&gLogLock);
+  const LockGuard hold(gLogLock);
   gLogFile = std::move(file);
-  LeaveCriticalSection(&gLogLock);
   return true;
-}
-
-void EnsureLock() {
-  if (gLockReady) return;
-  InitializeCriticalSection(&gLogLock);
-  gLockReady = true;
 }
 
 void WriteLine(const wchar_t* text, bool end) {
@@ -132,9 +124,8 @@ void WriteLine(const wchar_t* text, bool end) {
   const int bytes = WideCharToMultiByte(CP_UTF8, 0, line, length + 2, utf8, kUtf8Capacity,
                                         nullptr, nullptr);
   if (bytes <= 0) return;
-  EnterCriticalSection(&gLogLock);
+  const LockGuard hold(gLogLock);
   AppendBytes(utf8, uint32_t(bytes), end);
-  LeaveCriticalSection(&gLogLock);
 }
 
 }  // namespace
@@ -164,13 +155,11 @@ HeapString BesideLogPath(const wchar_t* path, uint32_t processId) {
 }
 
 bool AppendToSetupLog(const wchar_t* path) {
-  EnsureLock();
   if (!path || gLogFile) return false;
   return Adopt(OpenForAppending(path, OPEN_ALWAYS), DuplicateString(path));
 }
 
 bool OpenSetupLog(const wchar_t* path) {
-  EnsureLock();
   if (!path || gLogFile) return false;
   const Occupant occupant = OccupantOf(path);
   if (occupant == Occupant::kOurs) {
@@ -190,17 +179,16 @@ bool OpenSetupLog(const wchar_t* path) {
 const wchar_t* SetupLogPath() { return gLogFile ? gLogPath.get() : nullptr; }
 
 void CloseSetupLog(const wchar_t* closingLine) {
-  if (!gLockReady || !gLogFile) return;
+  if (!gLogFile) return;
   if (closingLine) WriteLine(closingLine, true);
-  EnterCriticalSection(&gLogLock);
+  const LockGuard hold(gLogLock);
   gLogFile.reset();
-  LeaveCriticalSection(&gLogLock);
 }
 
 namespace {
 
 void LogFormatted(bool end, const wchar_t* format, va_list arguments) {
-  if (!gLockReady || !gLogFile || !format) return;
+  if (!gLogFile || !format) return;
   wchar_t text[kLogLineUnits];
   wvnsprintfW(text, kLogLineUnits, format, arguments);
   text[kLogLineUnits - 1] = L'\0';

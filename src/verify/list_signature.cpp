@@ -6,8 +6,6 @@
 
 namespace {
 
-bool Succeeded(NTSTATUS status) { return status >= 0; }
-
 UniqueKey ImportPublicKey(BCRYPT_ALG_HANDLE algorithm, const uint8_t publicKey[kPublicKeyBytes]) {
   uint8_t blob[sizeof(BCRYPT_ECCKEY_BLOB) + kPublicKeyBytes];
   BCRYPT_ECCKEY_BLOB header = {BCRYPT_ECDSA_PUBLIC_P256_MAGIC, kPublicKeyBytes / 2};

@@ -6,22 +6,6 @@ namespace {
 
 constexpr DWORD kReadBlockBytes = 64 * 1024;
 
-bool Succeeded(NTSTATUS status) { return status >= 0; }
-
-// A hash object without an object buffer of our own: bcrypt allocates it (Windows 7 and
-// later; Vista needs the buffer, which this program does not support).
-UniqueHash NewSha256(UniqueAlgorithm* algorithm) {
-  if (!Succeeded(BCryptOpenAlgorithmProvider(algorithm->put(), BCRYPT_SHA256_ALGORITHM,
-                                             nullptr, 0))) {
-    return UniqueHash();
-  }
-  UniqueHash hash;
-  if (!Succeeded(BCryptCreateHash(algorithm->get(), hash.put(), nullptr, 0, nullptr, 0, 0))) {
-    return UniqueHash();
-  }
-  return hash;
-}
-
 }  // namespace
 
 bool Sha256OfFile(HANDLE file, uint8_t digest[kSha256Bytes]) {
@@ -29,7 +13,7 @@ bool Sha256OfFile(HANDLE file, uint8_t digest[kSha256Bytes]) {
   LARGE_INTEGER start = {};
   if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
   UniqueAlgorithm algorithm;
-  UniqueHash hash = NewSha256(&algorithm);
+  UniqueHash hash = NewSha256Hash(&algorithm);
   if (!hash) return false;
   LocalBlock block(LocalAlloc(LMEM_FIXED, kReadBlockBytes));
   if (!block) return false;
@@ -45,7 +29,7 @@ bool Sha256OfFile(HANDLE file, uint8_t digest[kSha256Bytes]) {
 
 bool Sha256OfBytes(const void* data, uint32_t size, uint8_t digest[kSha256Bytes]) {
   UniqueAlgorithm algorithm;
-  UniqueHash hash = NewSha256(&algorithm);
+  UniqueHash hash = NewSha256Hash(&algorithm);
   if (!hash) return false;
   // bcrypt takes a non-const pointer but does not write through it.
   if (size && !Succeeded(BCryptHashData(hash.get(), static_cast<UCHAR*>(const_cast<void*>(data)),

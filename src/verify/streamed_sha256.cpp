@@ -4,12 +4,6 @@
 
 #include <algorithm>
 
-namespace {
-
-bool Succeeded(NTSTATUS status) { return status >= 0; }
-
-}  // namespace
-
 StreamedSha256::StreamedSha256() = default;
 
 StreamedSha256::~StreamedSha256() {
@@ -94,10 +88,8 @@ void StreamedSha256::Restart() {
   algorithm_.reset();
   filled_ = 0;
   seen_ = 0;
-  failed_ = !blocks_[0] || !blocks_[1] ||
-            !Succeeded(BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM,
-                                                   nullptr, 0)) ||
-            !Succeeded(BCryptCreateHash(algorithm_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0));
+  if (blocks_[0] && blocks_[1]) hash_ = NewSha256Hash(&algorithm_);
+  failed_ = !hash_;
   intact_ = !failed_;
 }
 

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "catalog/file_pins.h"
+#include "catalog/update_list.h"
 #include "detect/product.h"
 #include "util/paths.h"
 #include "util/setup_log.h"
@@ -11,7 +12,12 @@
 
 namespace {
 
-constexpr wchar_t kPieceExtension[] = L".upi";
+// The application counts as done only at the version code that the update information
+// offers.
+bool IsSatisfied(ComponentId id) {
+  return IsComponentSatisfied(id, gSetup.productVersionCode.load(std::memory_order_relaxed));
+}
+
 constexpr wchar_t kAllPiecesPresent[] = L"OK";
 constexpr wchar_t kMsiexec[] = L"msiexec.exe";
 // Room for the system folder's path.
@@ -45,7 +51,7 @@ HeapString FindPrerequisiteInstaller(const ComponentSlot& slot, bool* onMedium =
 // for a piece (the first piece is started as the application installer), so it counts
 // as missing.
 bool IsPiecePresent(const wchar_t* baseName, bool localAssets) {
-  HeapString piece = ConcatString(baseName, kPieceExtension);
+  HeapString piece = PieceLocalName(baseName);
   if (!piece || !IsBareFileName(piece.get())) return false;
   HeapString path = localAssets ? AssetsPath(piece.get()) : WorkPath(piece.get(), false);
   return Exists(path);
@@ -75,7 +81,7 @@ void WatchInstaller(ComponentId id, ComponentSlot& slot) {
   slot.process.reset();
   // Only now may the installer file change (and the work copy be deleted below).
   slot.heldInstaller.reset();
-  const bool satisfied = IsComponentSatisfied(id);
+  const bool satisfied = IsSatisfied(id);
   wchar_t code[16] = L"unknown";
   if (known) wnsprintfW(code, 16, L"%u", exitCode);
   LogEvent(L"installer of step %d ended with exit code %s; the step is %s", id + 1, code,
@@ -90,7 +96,7 @@ void WatchInstaller(ComponentId id, ComponentSlot& slot) {
 // before it ends the request under the lock, so a fetch of id that failed since the
 // caller last looked shows here, and is not requested a second time.
 ComponentStatus PostDownloadRequest(ComponentId id) {
-  EnterCriticalSection(&gSetup.stateLock);
+  const LockGuard hold(gSetup.stateLock);
   ComponentStatus status = kStatusWaitingForDownload;
   if (gSetup.slots[id].downloadFailed.load(std::memory_order_relaxed)) {
     status = kStatusDownloadFailed;
@@ -98,7 +104,6 @@ ComponentStatus PostDownloadRequest(ComponentId id) {
     gSetup.requestedDownload.store(id, std::memory_order_relaxed);
     status = kStatusDownloading;
   }
-  LeaveCriticalSection(&gSetup.stateLock);
   return status;
 }
 
@@ -111,7 +116,7 @@ ComponentStatus ComponentStatusOf(ComponentId id) {
     if (phase != kPhaseReady) return phase;
     // With /prerequisites the application is left alone: none of its pieces is fetched.
     if (gSetup.prerequisitesOnly) {
-      return IsComponentSatisfied(kProduct) ? kStatusAlreadyInstalled : kStatusWaitingForDownload;
+      return IsSatisfied(kProduct) ? kStatusAlreadyInstalled : kStatusWaitingForDownload;
     }
   }
   ComponentSlot& slot = gSetup.slots[id];
@@ -120,7 +125,7 @@ ComponentStatus ComponentStatusOf(ComponentId id) {
     WatchInstaller(id, slot);
     return kStatusInstalling;
   }
-  if (IsComponentSatisfied(id)) {
+  if (IsSatisfied(id)) {
     return slot.installedAtStart.load(std::memory_order_relaxed) ? kStatusAlreadyInstalled
                                                                  : kStatusInstallCompleted;
   }

@@ -1,5 +1,6 @@
 #include "worker/setup_init.h"
 
+#include "detect/dotnet.h"
 #include "detect/localdb.h"
 #include "detect/product.h"
 #include "state/setup_state.h"
@@ -40,12 +41,12 @@ void LocalDbInstallerNames(int kind, const wchar_t** remoteName, const wchar_t**
 }
 
 void FillSetupSlots() {
-  ResetSlot(gSetup.slots[kDotNet], IsComponentSatisfied(kDotNet), kDotNetRemoteName,
+  ResetSlot(gSetup.slots[kDotNet], IsDotNetSatisfied(), kDotNetRemoteName,
             kDotNetLocalName);
   const wchar_t* localDbRemote = nullptr;
   const wchar_t* localDbLocal = nullptr;
   LocalDbInstallerNames(LocalDbPackageKind(), &localDbRemote, &localDbLocal);
-  ResetSlot(gSetup.slots[kLocalDb], IsComponentSatisfied(kLocalDb), localDbRemote,
+  ResetSlot(gSetup.slots[kLocalDb], IsLocalDbSatisfied(), localDbRemote,
             localDbLocal);
   // Only the registration counts here: "already installed" (8) rather than "completed"
   // (7) when the application is current later.

@@ -1,7 +1,5 @@
 #include "worker/worker.h"
 
-#include <objbase.h>
-
 #include "state/setup_state.h"
 #include "catalog/file_pins.h"
 #include "catalog/update_info.h"
@@ -10,6 +8,7 @@
 #include "catalog/update_server.h"
 #include "catalog/fetch_retry.h"
 #include "util/setup_log.h"
+#include "util/stop_event.h"
 #include "util/strings.h"
 
 namespace {
@@ -18,26 +17,16 @@ constexpr DWORD kIdleWaitMs = 1000;
 
 // True once the dialog has ended. The idle wait watches the event too, so an idle
 // worker leaves at once instead of finishing its sleep.
-bool StopSignalled(DWORD waitMs) {
-  HANDLE stop = gSetup.stopEvent.get();
-  if (!stop) {
-    if (waitMs) Sleep(waitMs);
-    return false;
-  }
-  return WaitForSingleObject(stop, waitMs) == WAIT_OBJECT_0;
-}
+bool StopSignalled(DWORD waitMs) { return StopRequested(gSetup.stopEvent.get(), waitMs); }
 
 int32_t TakeRequest() {
-  EnterCriticalSection(&gSetup.stateLock);
-  const int32_t request = gSetup.requestedDownload.load(std::memory_order_relaxed);
-  LeaveCriticalSection(&gSetup.stateLock);
-  return request;
+  const LockGuard hold(gSetup.stateLock);
+  return gSetup.requestedDownload.load(std::memory_order_relaxed);
 }
 
 void EndRequest() {
-  EnterCriticalSection(&gSetup.stateLock);
+  const LockGuard hold(gSetup.stateLock);
   gSetup.requestedDownload.store(kNoRequest, std::memory_order_relaxed);
-  LeaveCriticalSection(&gSetup.stateLock);
 }
 
 void FetchPrerequisite(ComponentId id) {
@@ -49,11 +38,11 @@ void FetchPrerequisite(ComponentId id) {
   }
 }
 
-// One piece: remote name base + ".upd", stored as base + ".upi" (FetchByName refuses
+// One piece, fetched under its server name and stored under its local one (FetchByName refuses
 // names that would reach outside the work folder, and null ones).
 bool FetchPiece(const wchar_t* baseName, const FilePin& pin) {
-  HeapString remote = ConcatString(baseName, L".upd");
-  HeapString local = ConcatString(baseName, L".upi");
+  HeapString remote = PieceRemoteName(baseName);
+  HeapString local = PieceLocalName(baseName);
   if (!MayFetch(remote.get(), pin)) return false;
   return FetchPinnedFromUpdateServer(remote.get(), local.get(), pin, FetchWithRetries,
                                      &gSetup.slots[kProduct].progress);
@@ -122,8 +111,7 @@ void WorkerMain() {
 }
 
 DWORD WINAPI WorkerThreadMain(void*) {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const ComApartment apartment;
   WorkerMain();
-  CoUninitialize();
   return 0;
 }

@@ -43,7 +43,6 @@ DWORD WINAPI PlayTheDialog(void*) {
 
 // The state a running setup program has when the worker thread gets there.
 void StartLikeTheSetupProgram(const wchar_t* updateFlag) {
-  InitializeCriticalSection(&gSetup.stateLock);
   gSetup.updateMode.store(std::wcscmp(updateFlag, L"u") == 0);
   const std::wstring mutexName = EnvironmentValue(L"VELTO_SETUP_MUTEX");
   if (!mutexName.empty()) gSetup.instanceMutex.reset(CreateMutexW(nullptr, TRUE, mutexName.c_str()));

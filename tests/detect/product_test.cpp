@@ -64,23 +64,21 @@ TEST_F(Product, CurrentMeansInstalledWithExactlyTheOfferedCode) {
       {0, 1, 0, true},
   };
   for (const auto& r : rows) {
-    gSetup.productVersionCode.store(r.offered);
     Registration(r.installed, L"1.0", r.code);
-    EXPECT_EQ(IsProductCurrent(), r.current)
+    EXPECT_EQ(IsProductCurrent(r.offered), r.current)
         << "offered " << r.offered << " installed " << r.installed << " code " << int32_t(r.code);
-    EXPECT_EQ(IsComponentSatisfied(kProduct), r.current);
+    EXPECT_EQ(IsComponentSatisfied(kProduct, r.offered), r.current);
   }
 }
 
 TEST_F(Product, OnlyTheThreeStepsCanBeSatisfied) {
-  gSetup.productVersionCode.store(5);
   Registration(1, L"1.0", 5);
   SetRegDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full",
               L"Release", kDotNetRequiredRelease, kView32);
-  EXPECT_TRUE(IsComponentSatisfied(kDotNet));
-  EXPECT_TRUE(IsComponentSatisfied(kProduct));
-  EXPECT_FALSE(IsComponentSatisfied(3));
-  EXPECT_FALSE(IsComponentSatisfied(-1));
+  EXPECT_TRUE(IsComponentSatisfied(kDotNet, 5));
+  EXPECT_TRUE(IsComponentSatisfied(kProduct, 5));
+  EXPECT_FALSE(IsComponentSatisfied(3, 5));
+  EXPECT_FALSE(IsComponentSatisfied(-1, 5));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "catalog/update_info.h"
 #include "state/setup_state.h"
+#include "ui/dialog_state.h"
 
 namespace {
 
@@ -181,11 +182,6 @@ std::wstring QrnFolderPath() { return ProfileFolder() + L"\\QRN"; }
 std::wstring WorkFolderPath() { return QrnFolderPath() + L"\\VeltoUpdater"; }
 
 void ResetSetupState() {
-  static bool lockReady = false;
-  if (!lockReady) {
-    InitializeCriticalSection(&gSetup.stateLock);
-    lockReady = true;
-  }
   // A worker thread left by the test ends first: it writes the state being reset.
   if (gSetup.workerThread) {
     if (gSetup.stopEvent) SetEvent(gSetup.stopEvent.get());
@@ -203,9 +199,9 @@ void ResetSetupState() {
   gSetup.localAssetsMode.store(false);
   gSetup.runEnded.store(false);
   gSetup.runMode = RunMode::kInteractive;
-  gSetup.refreshBusy = false;
-  gSetup.firstShow = FALSE;
-  gSetup.iconDone = gSetup.iconCurrent = gSetup.iconPending = nullptr;
+  gDialog.refreshBusy = false;
+  gDialog.firstShow = FALSE;
+  gDialog.iconDone = gDialog.iconCurrent = gDialog.iconPending = nullptr;
   gSetup.instanceMutex.reset();
   gSetup.stopEvent.reset();
   gSetup.workerThread.reset();

@@ -18,6 +18,7 @@
 #include "support/test_signing.h"
 #include "support/test_support.h"
 #include "ui/dialog_scale.h"
+#include "ui/dialog_state.h"
 #include "ui/download_progress.h"
 #include "ui/product_launch.h"
 #include "ui/progress_text.h"
@@ -410,7 +411,7 @@ void ExpectWhole(HWND dialog, const Scale& scale, const std::string& where) {
   EXPECT_EQ(image.bmWidth, banner.right) << where;
   EXPECT_EQ(image.bmHeight, banner.bottom) << where;
   EXPECT_GT(banner.bottom, MulDiv(90, int(scale.dpi), 96)) << where;
-  for (HICON mark : {gSetup.iconDone, gSetup.iconCurrent, gSetup.iconPending}) {
+  for (HICON mark : {gDialog.iconDone, gDialog.iconCurrent, gDialog.iconPending}) {
     EXPECT_EQ(IconPixels(mark), scale.markPixels) << where;
   }
   EXPECT_EQ(IconPixels(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0))),

@@ -88,8 +88,8 @@ class ComponentStates : public testing::Test {
         localDb.remoteName = kLocalDb2014x86RemoteName;
         localDb.localName = kLocalDb2014x86LocalName;
     }
-    gSetup.slots[kDotNet].installedAtStart = IsComponentSatisfied(kDotNet);
-    gSetup.slots[kLocalDb].installedAtStart = IsComponentSatisfied(kLocalDb);
+    gSetup.slots[kDotNet].installedAtStart = IsComponentSatisfied(kDotNet, -1);
+    gSetup.slots[kLocalDb].installedAtStart = IsComponentSatisfied(kLocalDb, -1);
     gSetup.slots[kProduct].installedAtStart = IsProductInstalled();
   }
 
@@ -99,9 +99,8 @@ class ComponentStates : public testing::Test {
   static void FinishRequest(ComponentId id, bool failed) {
     ASSERT_EQ(gSetup.requestedDownload.load(), id);
     if (failed) gSetup.slots[id].downloadFailed = true;
-    EnterCriticalSection(&gSetup.stateLock);
+    const LockGuard hold(gSetup.stateLock);
     gSetup.requestedDownload = kNoRequest;
-    LeaveCriticalSection(&gSetup.stateLock);
   }
 
   static void WaitForInstallerEnd(ComponentId id) {
@@ -348,9 +347,8 @@ TEST_F(ComponentStates, AMediumCopyOffItsPinFallsBackAndOnlyACheckedWorkCopyIsDe
     }
     EXPECT_EQ(PathExists(InAssets(kDotNetLocalName)), r.medium != kNone) << "the medium is never ours";
     EXPECT_EQ(PathExists(InWork(kDotNetLocalName)), r.work == kRight || (r.work == kWrong && r.started));
-    EnterCriticalSection(&gSetup.stateLock);
+    const LockGuard hold(gSetup.stateLock);
     gSetup.requestedDownload = kNoRequest;
-    LeaveCriticalSection(&gSetup.stateLock);
   }
 }
 

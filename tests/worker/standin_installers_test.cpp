@@ -29,8 +29,7 @@ TEST_F(StandIns, TheApplicationInstallerRecordsItsCommandLineAndRegistersTheOffe
 
   EXPECT_EQ(Widen(ReadFileBytes(piece + L".cmdline")), commandLine + L"\r\n");
   ResetSetupState();
-  gSetup.productVersionCode = 120;
-  EXPECT_TRUE(IsProductCurrent());
+  EXPECT_TRUE(IsProductCurrent(120));
   HeapString line = DescribeProduct();
   EXPECT_EQ(std::wstring(line ? line.get() : L"<null>"), L"3.1.0がインストール済みです");
 }

@@ -70,9 +70,8 @@ class Worker : public testing::Test {
     return gSetup.phase.load();
   }
   void Post(ComponentId id) {
-    EnterCriticalSection(&gSetup.stateLock);
+    const LockGuard hold(gSetup.stateLock);
     gSetup.requestedDownload.store(id);
-    LeaveCriticalSection(&gSetup.stateLock);
   }
   // Waits (bounded) until the worker has ended the pending request.
   bool RequestServed() {

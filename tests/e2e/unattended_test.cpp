@@ -134,15 +134,7 @@ TEST_F(Unattended, QuietOverTlsThroughTheOfficeProxyWithASignedList) {
     Publish(Widen(name), bytes, TestServer::kTls);
     names.push_back(name);
   }
-  ProxyIni office;
-  office.proxyType = 3;
-  office.protocolType = 0;
-  office.authType = 1;
-  office.server = L"127.0.0.1";
-  office.port = std::to_wstring(ServerPort(TestServer::kProxy));
-  office.user = ProxyUser();
-  office.password = ProxyPassword();
-  WriteProxyIni(office);
+  RouteThroughTheOfficeProxy(0);
   ClearRequestLog(TestServer::kTls);
 
   EXPECT_EQ(RunToTheEnd(L"/quiet"), 0);

@@ -197,15 +197,7 @@ class WholeSetup : public SetupProgramTest {
 TEST_F(WholeSetup, FirstInstallationFromAnEmptyWorkFolder) { RunFirstInstallation(); }
 
 TEST_F(WholeSetup, FirstInstallationThroughAProxyWithCredentials) {
-  ProxyIni settings;
-  settings.proxyType = 3;
-  settings.protocolType = 1;
-  settings.authType = 1;
-  settings.server = L"127.0.0.1";
-  settings.port = std::to_wstring(ServerPort(TestServer::kProxy));
-  settings.user = ProxyUser();
-  settings.password = ProxyPassword();
-  WriteProxyIni(settings);
+  RouteThroughTheOfficeProxy(1);
   RunFirstInstallation();
   for (const auto& request : ReadRequestLog(TestServer::kUpdate)) {
     EXPECT_EQ(request.host, "updates.velto.example") << request.target;

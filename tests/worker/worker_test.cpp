@@ -198,15 +198,7 @@ TEST_F(Worker, TheListAndThePiecesComeOverTlsThroughAnAuthenticatingProxy) {
     RemoveTree(WorkFolderPath());
     ResetSetupState();
     gSetup.stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    ProxyIni settings;
-    settings.proxyType = 3;
-    settings.protocolType = 0;
-    settings.authType = credentials ? 1 : 0;
-    settings.server = L"127.0.0.1";
-    settings.port = std::to_wstring(ServerPort(TestServer::kProxy));
-    settings.user = ProxyUser();
-    settings.password = ProxyPassword();
-    WriteProxyIni(settings);
+    RouteThroughTheOfficeProxy(0, credentials);
     ClearRequestLog(TestServer::kTls);
     StartWorker();
     if (!credentials) {

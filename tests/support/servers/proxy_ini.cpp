@@ -84,3 +84,15 @@ void RouteThroughUpdateServer() {
   settings.port = std::to_wstring(ServerPort(TestServer::kUpdate));
   WriteProxyIni(settings);
 }
+
+void RouteThroughTheOfficeProxy(int protocolType, bool credentials) {
+  ProxyIni settings;
+  settings.proxyType = 3;
+  settings.protocolType = protocolType;
+  settings.authType = credentials ? 1 : 0;
+  settings.server = L"127.0.0.1";
+  settings.port = std::to_wstring(ServerPort(TestServer::kProxy));
+  settings.user = ProxyUser();
+  settings.password = ProxyPassword();
+  WriteProxyIni(settings);
+}

@@ -35,3 +35,7 @@ void RemoveProxyIni();
 // The update server as a forward proxy with "https://" fetched as "http://" (ProxyType 3,
 // ProtocolType 1), so that the built-in base URLs reach it.
 void RouteThroughUpdateServer();
+
+// The authenticating proxy fixture (tinyproxy) as the named proxy (ProxyType 3), with its
+// user and password given (AuthType 1) or not; protocolType 1 fetches https:// as http://.
+void RouteThroughTheOfficeProxy(int protocolType, bool credentials = true);

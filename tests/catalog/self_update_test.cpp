@@ -1,14 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "state/setup_state.h"
 #include "catalog/self_update.h"
+#include "catalog/update_list.h"
 #include "catalog_test_support.h"
-#include "dialog_driver.h"
 #include "support/installers/test_installers.h"
-#include "support/servers/proxy_ini.h"
 #include "support/servers/test_servers.h"
 #include "support/test_signing.h"
 #include "support/test_support.h"
@@ -16,27 +17,54 @@
 namespace {
 
 constexpr wchar_t kMutexName[] = L"Local\\VeltoCatalogTestInstance";
-constexpr DWORD kChildTimeoutMs = 30000;
 const std::string kMark = "\xEF\xBB\xBF";
 
-// Runs the probe program, whose stand-in setup program records its command line. The
-// update server is reached through a proxy settings file, as the fetch tests do.
+// Plays the dialog's side of the hand-over on a thread of its own, as the UI thread
+// does: once the worker asks, it waits answerDelayMs and lets the instance mutex go.
+class DialogSide {
+ public:
+  explicit DialogSide(DWORD answerDelayMs)
+      : thread_([this, answerDelayMs] {
+          for (int i = 0; i < 1500 && !stop_.load(); ++i) {  // 30 s at most
+            if (gSetup.phase.load(std::memory_order_acquire) == kPhaseAwaitingMutex) {
+              Sleep(answerDelayMs);
+              asked_.store(true);
+              HandOverInstanceMutex();
+              return;
+            }
+            Sleep(20);
+          }
+        }) {}
+  ~DialogSide() {
+    stop_.store(true);
+    thread_.join();
+  }
+  bool asked() const { return asked_.load(); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> asked_{false};
+  std::thread thread_;
+};
+
+// The self-update runs in this process, as on the worker thread of a running setup
+// program that holds the instance mutex; the program it starts is a stand-in that
+// records its command line and, like the real one, gives up while the mutex is held.
 class SelfUpdateTest : public CatalogServerTest {
  protected:
-  std::wstring ProbeCommand(const std::wstring& arguments) {
+  void StartLikeTheSetupProgram(bool updateMode, RunMode mode = RunMode::kInteractive) {
+    ResetSetupState();
     RemoveTree(Record());
-    RemoveTree(Record() + L".closed");
-    return L"\"" + ProgramFolder() + L"\\self_update_probe.exe\" " + arguments;
-  }
-  int RunProbe(const std::wstring& arguments) {
-    return int(RunAndWait(ProbeCommand(arguments), kChildTimeoutMs));
+    gSetup.updateMode.store(updateMode);
+    gSetup.runMode = mode;
+    gSetup.instanceMutex.reset(CreateMutexW(nullptr, TRUE, kMutexName));
+    ASSERT_TRUE(gSetup.instanceMutex);
   }
 
   std::wstring Record() const { return folder_ / L"record.txt"; }
 
   // The command lines the stand-in recorded, once it has recorded one (bounded wait:
-  // the stand-in may still be starting when the probe has ended, and it creates the
-  // record before it writes the line).
+  // it may still be starting, and it creates the record before it writes the line).
   std::vector<std::wstring> WaitForRecord() {
     std::vector<std::wstring> lines = RecordedCommandLines(Record());
     for (int i = 0; i < 200 && lines.empty(); ++i) {
@@ -64,53 +92,55 @@ TEST_F(SelfUpdateTest, HandsTheMutexOverBeforeStartingTheNewProgram) {
   const std::wstring program = PlaceStandIn();
   for (const bool updateMode : {false, true}) {
     SCOPED_TRACE(updateMode ? "update mode" : "first installation");
+    StartLikeTheSetupProgram(updateMode);
     // The dialog side answers late: a program started before its answer finds the mutex
     // held and records nothing.
-    EXPECT_EQ(RunProbe(L"handover \"" + program + L"\" " + (updateMode ? L"u" : L"-") + L" 400"), 0);
+    {
+      DialogSide dialog(400);
+      EXPECT_EQ(HandOverAndStart(SetupCommandLine(program.c_str(), updateMode)), 0);
+      EXPECT_TRUE(dialog.asked());
+    }
     const std::wstring expected = L"\"" + program + L"\"" + (updateMode ? L" -U" : L"");
     EXPECT_EQ(WaitForRecord(), std::vector<std::wstring>{expected});
-    EXPECT_TRUE(PathExists(Record() + L".closed")) << "started before the dialog had let go";
+    EXPECT_FALSE(gSetup.instanceMutex);
   }
 }
 
-TEST_F(SelfUpdateTest, AFailedFetchShowsTheErrorAndEndsTheProgram) {
+TEST_F(SelfUpdateTest, AFailedFetchEndsTheRunWithoutStartingAnything) {
   WriteFileBytes(ServedPath(TestServer::kUpdate, L"newsetup.upd"),
                  ReadFileBytes(ProgramFolder() + L"\\standin_setup.exe"));
-  const std::wstring otherPin = Widen(Sha256Hex("another program"));
-  // Missing on the server; absent; a name that would leave the work folder; a program
-  // that differs from its pin (deleted, never started).
-  for (const std::wstring& name :
-       std::vector<std::wstring>{L"missingsetup", L"-", L"..\\evil", L"newsetup " + otherPin}) {
-    SCOPED_TRACE(Narrow(name));
-    LaunchedProcess probe = Launch(ProbeCommand(L"selfupdate " + name.substr(0, name.find(L' ')) +
-                                                L" u" + (name.find(L' ') != name.npos ? name.substr(name.find(L' ')) : L"")));
-    ASSERT_TRUE(probe);
-    const HWND box = WaitForDialog(probe.id(), kChildTimeoutMs, L"Velto Setup - Error");
-    if (!box) probe.Kill();
-    ASSERT_TRUE(box) << "no error message box";
-    const DialogState state = ReadDialog(box);
-    std::vector<int> buttons;
-    bool text = false;
-    for (const ControlState& control : state.controls) {
-      if (!control.visible) continue;
-      if (control.className == L"Button") buttons.push_back(control.id);
-      text = text || control.text == L"更新セットアッププログラムの取得に失敗しました";
-    }
-    EXPECT_TRUE(text) << DescribeDialog(state);
-    EXPECT_TRUE(ShownMessageBoxIcon(box, kChildTimeoutMs) == IDI_HAND) << "not the error icon";
-    EXPECT_EQ(buttons, std::vector<int>{IDOK}) << DescribeDialog(state);
-    ClickButton(box, IDOK);
-    EXPECT_EQ(probe.WaitForExit(kChildTimeoutMs), 0);
-    probe.Kill();
-    EXPECT_FALSE(PathExists(Record() + L".closed")) << "the dialog side was asked to let go";
-    EXPECT_FALSE(PathExists(Record())) << "a program was started";
+  const std::string otherPin = Sha256Hex("another program");
+  struct Row {
+    const wchar_t* name;  // null: the record names none
+    const char* pin;
+    RunMode mode;
+    int32_t exitCode;
+  } rows[] = {
+      {L"missingsetup", nullptr, RunMode::kInteractive, 0},
+      {nullptr, nullptr, RunMode::kInteractive, 0},
+      {L"..\\evil", nullptr, RunMode::kInteractive, 0},
+      // Differs from its pin: deleted, never started.
+      {L"newsetup", otherPin.c_str(), RunMode::kInteractive, 0},
+      // A deployment tool reads the failure.
+      {L"missingsetup", nullptr, RunMode::kQuiet, 1603},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name ? Narrow(row.name) : "no name");
+    StartLikeTheSetupProgram(true, row.mode);
+    DialogSide dialog(0);
+    const std::wstring pin = row.pin ? Widen(row.pin) : L"";
+    const SelfUpdateEnd end = SelfUpdate(row.name, row.pin ? pin.c_str() : nullptr);
+    EXPECT_TRUE(end.fetchFailed);
+    EXPECT_EQ(end.exitCode, row.exitCode);
+    EXPECT_FALSE(dialog.asked()) << "the dialog side was asked to let go";
+    EXPECT_TRUE(gSetup.instanceMutex) << "let go although nothing takes over";
     EXPECT_FALSE(PathExists(QrnFolderPath() + L"\\evil.exe"));
     EXPECT_FALSE(PathExists(Work(L"newsetup.exe")));
   }
   // Only the names that are bare file names were asked for.
   std::vector<std::string> asked;
   for (const LoggedRequest& request : ReadRequestLog(TestServer::kUpdate)) asked.push_back(request.target);
-  ASSERT_EQ(asked.size(), 2u);
+  ASSERT_EQ(asked.size(), 3u);
   EXPECT_NE(asked[0].find("/updater/missingsetup.upd"), std::string::npos) << asked[0];
   EXPECT_NE(asked[1].find("/updater/newsetup.upd"), std::string::npos) << asked[1];
 }
@@ -127,6 +157,7 @@ TEST_F(SelfUpdateTest, ARevisionInEffectFetchesAfreshAndStartsTheNewProgram) {
                  ReadFileBytes(ProgramFolder() + L"\\standin_setup.exe"));
   for (const bool updateMode : {false, true}) {
     SCOPED_TRACE(updateMode ? "update mode" : "first installation");
+    StartLikeTheSetupProgram(updateMode);
     CreateDirectoryW(QrnFolderPath().c_str(), nullptr);
     CreateDirectoryW(WorkFolderPath().c_str(), nullptr);
     WriteFileBytes(Work(L"vtupdaterinfo.upi"), "earlier");
@@ -138,11 +169,16 @@ TEST_F(SelfUpdateTest, ARevisionInEffectFetchesAfreshAndStartsTheNewProgram) {
       WriteFileBytes(ServedPath(TestServer::kUpdate, L"newsetup.upd.fault"), "status=503\ntimes=1\n");
     }
 
-    EXPECT_EQ(RunProbe(std::wstring(L"prepare ") + (updateMode ? L"u" : L"-")), 0)
-        << "PrepareUpdateInfo returned instead of ending the process";
+    {
+      DialogSide dialog(0);
+      EXPECT_FALSE(PrepareUpdateInfo());
+      EXPECT_TRUE(dialog.asked());
+    }
+    EXPECT_TRUE(gSetup.runEnded.load()) << "the run goes on after handing over";
+    EXPECT_EQ(gSetup.runEndCode, 0);
+    EXPECT_FALSE(gSetup.selfUpdateFailed);
     const std::wstring expected = L"\"" + Work(L"newsetup.exe") + L"\"" + (updateMode ? L" -U" : L"");
     EXPECT_EQ(WaitForRecord(), std::vector<std::wstring>{expected});
-    EXPECT_TRUE(PathExists(Record() + L".closed"));
     const auto asked = AwaitRequests(TestServer::kUpdate, L"newsetup.upd", updateMode ? 2 : 1);
     ASSERT_EQ(asked.size(), updateMode ? 2u : 1u);
     EXPECT_EQ(asked[0].status, updateMode ? 503 : 200);

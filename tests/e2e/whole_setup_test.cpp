@@ -306,10 +306,14 @@ TEST_F(WholeSetup, AFailedFetchOfTheNewerSetupProgramIsReported) {
   HWND box = WaitForDialog(first_.id(), kShowLimitMs, L"Velto Setup - Error");
   ASSERT_NE(box, nullptr);
   bool shown = false;
+  std::vector<int> buttons;
   for (const ControlState& control : ReadDialog(box).controls) {
     shown |= control.text == L"更新セットアッププログラムの取得に失敗しました";
+    if (control.visible && control.className == L"Button") buttons.push_back(control.id);
   }
   EXPECT_TRUE(shown) << DescribeDialog(ReadDialog(box));
+  EXPECT_EQ(buttons, std::vector<int>{IDOK}) << DescribeDialog(ReadDialog(box));
+  EXPECT_TRUE(ShownMessageBoxIcon(box, kShowLimitMs) == IDI_HAND) << "not the error icon";
   PressEscape(box);
   EXPECT_EQ(first_.WaitForExit(kEndLimitMs), 0);
   EXPECT_TRUE(Recorded().empty());

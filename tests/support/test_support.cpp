@@ -198,6 +198,8 @@ void ResetSetupState() {
   gSetup.updateMode.store(false);
   gSetup.localAssetsMode.store(false);
   gSetup.runEnded.store(false);
+  gSetup.runEndCode = 0;
+  gSetup.selfUpdateFailed = false;
   gSetup.runMode = RunMode::kInteractive;
   gDialog.refreshBusy = false;
   gDialog.firstShow = FALSE;

@@ -10,9 +10,6 @@ namespace {
 constexpr wchar_t kPinSettingPrefix[] = L"SHA256:";
 constexpr int kPinSettingPrefixUnits = 7;
 
-// The file's name alone, for the log: the path holds the user's profile folder.
-const wchar_t* LogName(const wchar_t* path) { return path ? PathFindFileNameW(path) : L"?"; }
-
 // Where this run's pins come from, for the log.
 const wchar_t* PinSource() {
   return gSetup.localAssetsMode.load(std::memory_order_relaxed) ? L"the medium's information file"
@@ -77,10 +74,10 @@ HeldStart CheckBeforeStart(const wchar_t* path, const FilePin* pin, bool pinsReq
                            UniqueFile* held) {
   switch (StartCheckFor(pinsRequired, pin)) {
     case StartCheck::kUnchecked:
-      LogEvent(L"%s started without a SHA-256 check", LogName(path));
+      LogEvent(L"%s started without a SHA-256 check", LogFileName(path));
       return HeldStart::kGo;
     case StartCheck::kRefuse:
-      LogEvent(L"not started: %s has no SHA-256 in %s", LogName(path), PinSource());
+      LogEvent(L"not started: %s has no SHA-256 in %s", LogFileName(path), PinSource());
       return HeldStart::kNoPin;
     case StartCheck::kCheck:
       break;
@@ -90,10 +87,10 @@ HeldStart CheckBeforeStart(const wchar_t* path, const FilePin* pin, bool pinsReq
   if (!file) {
     LogEvent(check == PinCheck::kDiffers ? L"not started: %s does not match its SHA-256"
                                          : L"not started: %s cannot be read for its check",
-             LogName(path));
+             LogFileName(path));
     return HeldStart::kMismatch;
   }
-  LogEvent(L"SHA-256 of %s verified before its start", LogName(path));
+  LogEvent(L"SHA-256 of %s verified before its start", LogFileName(path));
   if (held) *held = static_cast<UniqueFile&&>(file);
   return HeldStart::kGo;
 }

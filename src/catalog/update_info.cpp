@@ -19,9 +19,6 @@ constexpr int32_t kLastPieceType = kComponentFileCount;
 constexpr int32_t kSettingType = -2;
 constexpr int32_t kHeaderType = 0;
 
-// The file's name alone, for the log: the path holds the user's profile folder.
-const wchar_t* LogName(const wchar_t* path) { return path ? PathFindFileNameW(path) : L"?"; }
-
 // The name on the server that a prerequisite's pin setting names, as an id.
 ComponentId PinnedPrerequisite(const wchar_t* key) { return PrerequisiteNamed(PinSettingName(key)); }
 
@@ -103,7 +100,7 @@ void UpdateInfoReader::Publish() {
 bool ReadUpdateInfo(const wchar_t* path) {
   LineReader reader;
   if (!reader.Open(path)) {
-    LogEvent(L"update information: %s cannot be read", LogName(path));
+    LogEvent(L"update information: %s cannot be read", LogFileName(path));
     return false;
   }
   UpdateInfoReader info;
@@ -115,7 +112,7 @@ bool ReadUpdateInfo(const wchar_t* path) {
   const bool complete = !reader.failed;
   reader.Close();
   if (!complete) {
-    LogEvent(L"update information: %s could not be read to its end", LogName(path));
+    LogEvent(L"update information: %s could not be read to its end", LogFileName(path));
     return false;
   }
   info.Publish();
@@ -152,7 +149,7 @@ bool LoadMediumUpdateInfo(const wchar_t* path) {
   if (!ReadUpdateInfo(path)) return false;
   LogEvent(L"local medium: pins from its information file %s (%d of 2 prerequisite installers "
            L"pinned); anything fetched from the network needs one%s",
-           LogName(path), PinCount(gSetup.installerPins, kComponentCount),
+           LogFileName(path), PinCount(gSetup.installerPins, kComponentCount),
            gSetup.updateKeysPresent ? L"" : L" only in a program with keys");
   return true;
 }

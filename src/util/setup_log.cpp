@@ -130,6 +130,8 @@ void WriteLine(const wchar_t* text, bool end) {
 
 }  // namespace
 
+const wchar_t* LogFileName(const wchar_t* path) { return path ? PathFindFileNameW(path) : L"?"; }
+
 HeapString PreviousLogPath(const wchar_t* path) {
   if (!path) return HeapString();
   const int32_t length = TextLength(path);

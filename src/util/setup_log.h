@@ -46,6 +46,10 @@ void LogEvent(const wchar_t* format, ...);
 // the log is full, into the room kept for them.
 void LogEndEvent(const wchar_t* format, ...);
 
+// The file's name alone, for a log line about a file: the full path holds the user's
+// profile folder. "?" when path is null.
+const wchar_t* LogFileName(const wchar_t* path);
+
 // The path of the previous run's log for path: "x.log" -> "x.1.log"; a name without
 // ".log" at its end gets ".1" appended. Null when path is null.
 HeapString PreviousLogPath(const wchar_t* path);

@@ -446,7 +446,9 @@ DWORD WINAPI RunTransfer(void* context) {
   auto* shared = static_cast<SharedTransfer*>(context);
   {
     const LockGuard hold(shared->lock);
-    shared->outcome = Download(*shared);
+    // A stop that came before this thread had the lock found no request to close: nothing
+    // may be opened or sent after it, and the caller (its observer too) may be gone.
+    shared->outcome = shared->cut != Cut::kNone ? Ended(CutEnd(*shared)) : Download(*shared);
   }
   Release(shared);
   return 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <string>
 #include <utility>
@@ -480,6 +481,46 @@ TEST_F(Download, EachFailureTellsWhatEndedItAndASilentServerTimesOut) {
 
 // An event that resets itself when a wait sees it is set again: the worker's own loop
 // must still see the stop that a download saw first.
+// The next thread this process starts is held at its start (a TLS callback runs in it
+// before its own code) until it is let go, with the stop event set as it is held.
+struct ThreadHold {
+  std::atomic<bool> armed{false};
+  HANDLE stop = nullptr;
+  UniqueHandle letGo{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  UniqueHandle ended{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::atomic<DWORD> threadId{0};
+} gThreadHold;
+
+void NTAPI HoldNextThread(void*, DWORD reason, void*) {
+  if (reason == DLL_THREAD_ATTACH && gThreadHold.armed.exchange(false)) {
+    gThreadHold.threadId.store(GetCurrentThreadId());
+    SetEvent(gThreadHold.stop);
+    WaitForSingleObject(gThreadHold.letGo.get(), 20000);
+  } else if (reason == DLL_THREAD_DETACH && gThreadHold.threadId.load() == GetCurrentThreadId()) {
+    SetEvent(gThreadHold.ended.get());
+  }
+}
+extern "C" __attribute__((section(".CRT$XLF"), used))
+const PIMAGE_TLS_CALLBACK kHoldNextThread = HoldNextThread;
+
+// A stop that comes after the call began but before its transfer thread got going: the
+// call ends, and the late thread neither asks the server nor reports to the caller.
+TEST_F(Download, AStopBeforeTheTransferThreadRunsSendsNothingLater) {
+  Publish(TestServer::kUpdate, NameFor(), "never fetched");
+  stopEvent_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  control_.stopEvent = stopEvent_.get();
+  gThreadHold.stop = stopEvent_.get();
+  gThreadHold.armed.store(true);
+  EXPECT_FALSE(Run());
+  const size_t reportsAtReturn = reports_.size();
+  EXPECT_NE(gThreadHold.threadId.load(), 0u) << "no thread was held";
+  SetEvent(gThreadHold.letGo.get());
+  ASSERT_EQ(WaitForSingleObject(gThreadHold.ended.get(), 20000), WAIT_OBJECT_0);
+  EXPECT_EQ(reports_.size(), reportsAtReturn) << "the caller was told of a stopped transfer";
+  EXPECT_TRUE(AwaitRequests(TestServer::kUpdate, NameFor(), 0).empty()) << "asked after the stop";
+  EXPECT_FALSE(PathExists(Partial()));
+}
+
 TEST_F(Download, AStopSeenByADownloadStaysForTheWorker) {
   for (const BOOL manualReset : {TRUE, FALSE}) {
     SCOPED_TRACE(manualReset ? "manual reset" : "automatic reset");

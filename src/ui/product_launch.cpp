@@ -8,6 +8,7 @@
 #include "catalog/file_pins.h"
 #include "catalog/update_list.h"
 #include "ui/next_step.h"
+#include "worker/component_status.h"
 #include "util/paths.h"
 #include "util/process.h"
 #include "util/setup_log.h"
@@ -111,7 +112,7 @@ void ReleaseProductPieces() {
 }
 
 void LaunchProductInstaller() {
-  if (!FirstPieceName()) return;
+  if (!FirstPieceName() || FetchAgainIfGone(kProduct)) return;
   if (StartProductInstaller()) {
     // The exit code is decided (and logged) before the log is closed.
     gSetup.runEndCode = HandOverExitCode();

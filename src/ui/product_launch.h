@@ -34,5 +34,6 @@ void ReleaseProductPieces();
 // HandOverExitCode() (0 in the interactive mode) as runEndCode, runEnded set and the log
 // closed; the dialog then ends. When nothing could be started it marks the
 // application step failed, so the dialog stays and shows the failure with the button
-// still usable. Does nothing while no first piece is named.
+// still usable; pressed again with a piece gone since (deleted for failing its check), the
+// step fetches its pieces afresh instead. Does nothing while no first piece is named.
 void LaunchProductInstaller();

@@ -148,10 +148,18 @@ void DeleteInstaller(ComponentId id) {
   if (Exists(path)) DeleteFileW(path.get());
 }
 
+bool FetchAgainIfGone(ComponentId id) {
+  if (!IsKnownComponent(id) || !gSetup.slots[id].installFailed || FindInstaller(id)) return false;
+  LogEvent(L"the installer of step %d has gone since its start failed: it is fetched again",
+           id + 1);
+  gSetup.slots[id].installFailed = false;
+  return true;
+}
+
 void StartInstaller(ComponentId id, bool elevate) {
   if (!IsPrerequisite(id)) return;
   ComponentSlot& slot = gSetup.slots[id];
-  if (slot.process || slot.installing) return;
+  if (slot.process || slot.installing || FetchAgainIfGone(id)) return;
   bool onMedium = false;
   HeapString path = FindPrerequisiteInstaller(slot, &onMedium);
   if (!path) return;

@@ -35,8 +35,15 @@ void DeleteInstaller(ComponentId id);
 // on a handle held (in the slot) until the process has been reaped, and started by that
 // handle's path. A medium copy that fails its check is left alone and not used again in
 // this run: the work folder's copy is tried, or, without one, the step asks for a
-// download. A work folder copy that fails is deleted. The outcome shows in the status.
+// download. A work folder copy that fails is deleted (pressed again, the step fetches it
+// afresh: FetchAgainIfGone). The outcome shows in the status.
 void StartInstaller(ComponentId id, bool elevate);
+
+// A start pressed again after one that failed: when the installer has gone since (a
+// work folder copy deleted for failing its check), nothing is left to start, so the step
+// fetches it afresh (installFailed is cleared) and true is returned. False, and nothing
+// changes, when the step had not failed or its installer is there.
+bool FetchAgainIfGone(ComponentId id);
 
 // Starts the installer at path: step 2 through the system folder's msiexec.exe (never
 // one found by searching), others directly. The process

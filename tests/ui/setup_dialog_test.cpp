@@ -272,6 +272,10 @@ TEST_F(SetupDialogTest, ApplicationInstallerThatCannotStartLeavesTheDialogShowin
     EXPECT_TRUE(gSetup.slots[kProduct].installFailed) << row.what;
     EXPECT_EQ(Text(dialog, IDC_PRODUCT_STATUS), L"Velto のインストールに失敗しました") << row.what;
     EXPECT_TRUE(Enabled(dialog, IDC_PRODUCT_INSTALL)) << row.what;
+    // Clicked again: a piece that has gone is fetched afresh, one still there fails again.
+    Click(dialog, IDC_PRODUCT_INSTALL);
+    EXPECT_EQ(gSetup.slots[kProduct].installFailed, !row.removeBeforeClick) << row.what;
+    EXPECT_EQ(gSetup.requestedDownload.load() == kProduct, row.removeBeforeClick) << row.what;
     DestroyWindow(dialog);
     dialog_ = nullptr;
   }

@@ -262,6 +262,9 @@ TEST_F(ComponentStates, APinnedInstallerIsCheckedRightBeforeItsStart) {
     EXPECT_EQ(PathExists(InWork(kDotNetLocalName)), c.kept);
     if (!c.started) {
       EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusInstallFailed);
+      // Pressed again: a deleted copy is fetched afresh, one still there fails again.
+      StartInstaller(kDotNet, false);
+      EXPECT_EQ(ComponentStatusOf(kDotNet), c.kept ? kStatusInstallFailed : kStatusDownloading);
     }
   }
 }

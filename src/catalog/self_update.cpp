@@ -93,7 +93,8 @@ SelfUpdateEnd SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin) 
       if (!fetched && path) DeleteFileW(path.get());
     }
     if (fetched) {
-      HeapString path = WorkPath(localName.get(), true);
+      // Started by the path of the held handle, never by looking the name up again.
+      HeapString path = held ? HeldFilePath(held.get()) : WorkPath(localName.get(), true);
       // Every switch of this run goes on: the newer program does this run's work.
       const CommandLineOptions options = ParseCommandLine(GetCommandLineW());
       HeapString program = SetupCommandLine(

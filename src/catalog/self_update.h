@@ -28,7 +28,8 @@ struct SelfUpdateEnd {
 // /quiet or /passive (the end is then logged).
 // setupPin is the SHA-256 from the setup revision record: a fetched program that differs
 // (or has none while the program holds keys) is deleted and fails like a failed fetch;
-// the one that matches is held open until it has been started.
+// the one that matches is held open until it has been started, and started by the path
+// of the held handle.
 SelfUpdateEnd SelfUpdate(const wchar_t* setupBaseName, const wchar_t* setupPin = nullptr);
 
 // The UI thread's half of the hand-over, for every run: once the worker asks for it

@@ -129,6 +129,23 @@ TEST_F(PrepareUpdateInfoTest, TheInformationUsedIsTheScannedOneNotTheFileReadAga
   EXPECT_EQ(std::wstring(gSetup.componentFiles[0]), L"p");
   EXPECT_TRUE(gSetup.componentPins[0].present);
   EXPECT_EQ(gSetup.installerPins[kDotNet].digest[0], 0xAA);
+
+  // No section in effect yet: the earlier file stands, but in a program with keys its
+  // pins were not verified in this run; the list's prerequisite pins are used.
+  PublishList("-2,SHA256:ndp461.upd," + pin + "\r\n0,5,0,x," + StampAt(LocalNow(), 60) +
+                  ",Later\r\n1,r," + pin + "\r\n",
+              LocalNow());
+  WriteFileBytes(Work(L"vtupdaterinfo.upi"), kMark + "-2,SHA256:ndp461.upd," + std::string(64, 'b') +
+                                                 "\r\n0,4,0,x,20000101_0000,Earlier\r\n1,q," +
+                                                 std::string(64, 'b') + "\r\n");
+  ResetSetupState();
+  gSetup.slots[kDotNet].remoteName = kDotNetRemoteName;
+  ASSERT_TRUE(PrepareUpdateInfo());
+  gSetup.updateKeysPresent = true;
+  ASSERT_TRUE(LoadUpdateInfo());
+  EXPECT_EQ(gSetup.productVersionCode.load(), 4);
+  EXPECT_FALSE(gSetup.componentPins[0].present) << "the earlier file's piece pin was used";
+  EXPECT_EQ(gSetup.installerPins[kDotNet].digest[0], 0xAA);
 }
 
 TEST_F(PrepareUpdateInfoTest, FailsWhenTheListCannotBeFetched) {
@@ -255,15 +272,19 @@ TEST(ScanUpdateList, AListWhoseReadBreaksOffPartWayFailsAsAWhole) {
   const std::wstring info = folder / L"vtupdaterinfo.upi";
   WriteFileBytes(info, kPriorInfo);
   const wchar_t pipeName[] = L"\\\\.\\pipe\\velto_update_list_read";
-  {
-    // Whole lines of the section in effect arrive; the rest of the list never does.
-    BrokenOffPipe pipe(pipeName, kMark + "0,1,,,,H\r\n1,p\r\n");
-    ASSERT_TRUE(pipe.ok());
-    EXPECT_EQ(ScanUpdateList(pipeName, L"20270101_0000", temp.c_str(), info.c_str(), nullptr),
-              ScanOutcome::kFailed);
+  // Whole lines arrive, the rest of the list never does: of the section in effect, or
+  // before any section (a break there is no list without one).
+  for (const char* arrived : {"0,1,,,,H\r\n1,p\r\n", "-2,Key,v\r\n"}) {
+    SCOPED_TRACE(arrived);
+    {
+      BrokenOffPipe pipe(pipeName, kMark + arrived);
+      ASSERT_TRUE(pipe.ok());
+      EXPECT_EQ(ScanUpdateList(pipeName, L"20270101_0000", temp.c_str(), info.c_str(), nullptr),
+                ScanOutcome::kFailed);
+    }
+    EXPECT_EQ(ReadFileBytes(info), kPriorInfo) << "a cut-off list replaced the information";
+    EXPECT_FALSE(PathExists(temp));
   }
-  EXPECT_EQ(ReadFileBytes(info), kPriorInfo) << "a cut-off list replaced the information";
-  EXPECT_FALSE(PathExists(temp));
 }
 
 TEST(ScanUpdateList, FailsWhenALineOutgrowsTheLineSizeInUtf8) {

@@ -233,9 +233,11 @@ TEST_F(ComponentStates, APinnedInstallerIsCheckedRightBeforeItsStart) {
     Pin pin;
     bool started;
     bool kept;
+    bool inAssets = false;  // beside the program, in a run that fetches from the network
   } cases[] = {
       {"without keys, changed since its download", false, true, kWrong, false, false},
       {"with keys, no pin", true, true, kNone, false, true},
+      {"with keys, no pin, beside the program", true, true, kNone, false, true, true},
       {"with keys, before the pins are known", true, false, kRight, false, true},
       {"with keys, matching its pin", true, true, kRight, true, true},
   };
@@ -245,10 +247,11 @@ TEST_F(ComponentStates, APinnedInstallerIsCheckedRightBeforeItsStart) {
     ScopedEnvironment record(kStandInRecordVariable, temp / L"record.txt");
     Clean();
     Initialise();
-    PutInWork(StandInDotNetInstallerFailing(), kDotNetLocalName);
+    const std::wstring installer = c.inAssets ? InAssets(kDotNetLocalName) : InWork(kDotNetLocalName);
+    (c.inAssets ? PutInAssets : PutInWork)(StandInDotNetInstallerFailing(), kDotNetLocalName);
     if (c.withKeys) SetProgramKeys(keys);
     if (c.ready) gSetup.phase = kPhaseReady;
-    const std::string bytes = ReadFileBytes(InWork(kDotNetLocalName));
+    const std::string bytes = ReadFileBytes(installer);
     FilePin& pin = gSetup.installerPins[kDotNet];
     pin.present = c.pin != kNone;
     const std::string hex = Sha256Hex(c.pin == kWrong ? bytes + "x" : bytes);
@@ -259,7 +262,7 @@ TEST_F(ComponentStates, APinnedInstallerIsCheckedRightBeforeItsStart) {
     EXPECT_EQ(bool(gSetup.slots[kDotNet].process), c.started);
     if (gSetup.slots[kDotNet].process) WaitForInstallerEnd(kDotNet);
     EXPECT_EQ(RecordedCommandLines(temp / L"record.txt").size(), c.started ? 1u : 0u);
-    EXPECT_EQ(PathExists(InWork(kDotNetLocalName)), c.kept);
+    EXPECT_EQ(PathExists(installer), c.kept);
     if (!c.started) {
       EXPECT_EQ(ComponentStatusOf(kDotNet), kStatusInstallFailed);
       // Pressed again: a deleted copy is fetched afresh, one still there fails again.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "net/resume_validator.h"
@@ -89,6 +91,9 @@ TEST(TransferRules, EveryAnswerIsPlannedWithoutSplicing) {
       {"206 before the partial end", true, 206, L"bytes 19500-49999/50000", 30500, false,
        T::kExistingPartial, 19500, 50000},
       {"206 from 0", true, 206, L"bytes 0-49999/50000", 50000, false, T::kNewPartial, 0, 50000},
+      {"206 of 4 GiB - 1", true, 206, L"bytes 20000-20009/4294967295", 10, false,
+       T::kExistingPartial, 20000, 4294967295u},
+      {"206 of 4 GiB", true, 206, L"bytes 20000-20009/4294967296", 10, false, T::kTooLarge, 0, 0},
       {"206 of a part only", true, 206, L"bytes 20000-29999/50000", 10000, false,
        T::kExistingPartial, 20000, 50000},
       {"206 */T", true, 206, L"bytes */50000", 30000, false, T::kContradictory, 0, 0},
@@ -183,6 +188,21 @@ TEST(ResumeValidator, StrongEtagElseLastModifiedAndNothingThatCouldBreakTheHeade
 
 // A server or proxy that ignores If-Range answers with the validator of the file it has
 // now; only a like-for-like comparison, byte for byte, tells it from the one sent.
+// The work folder may hold anything under the validator's name: a file that fills the
+// buffer is refused without a unit written past it.
+TEST(ResumeValidator, AStoredValidatorIsReadBackWithinItsBuffer) {
+  TempFolder temp;
+  const std::wstring path = temp / L"x.FileValidator";
+  for (const int32_t size : {kValidatorUnits - 1, kValidatorUnits, kValidatorUnits + 40}) {
+    SCOPED_TRACE(size);
+    WriteFileBytes(path, "\"" + std::string(size - 2, 'a') + "\"");
+    wchar_t read[kValidatorUnits + 1];
+    std::fill(std::begin(read), std::end(read), L'#');
+    EXPECT_EQ(LoadValidator(path.c_str(), read), size < kValidatorUnits);
+    EXPECT_EQ(read[kValidatorUnits], L'#') << "written past the buffer";
+  }
+}
+
 TEST(ResumeValidator, AnAnswerOfAnotherVersionIsToldByItsValidator) {
   const wchar_t* date = L"Tue, 08 Dec 2026 18:02:39 GMT";
   struct Row { const wchar_t* sent; const wchar_t* etag; const wchar_t* lastModified; bool differs; };

@@ -74,15 +74,15 @@ def cmd_proxy_ini(args):
     if args.output in (None, "-"):
         sys.stdout.buffer.write(data)
         return 0
-    # Readable by its owner alone while it is made: it carries a credential.
-    fd = os.open(args.output, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
-    with os.fdopen(fd, "wb") as f:
-        f.write(data)
+    # Readable by its owner alone from its first byte, whatever an earlier file allowed: it
+    # carries a credential. Written beside and renamed over, never cut short in place.
+    args.write(args.output, data, mode=0o600)
     return 0
 
 
-def add_parser(sub):
-    p = sub.add_parser("proxy-ini", help="write a Proxy.ini for the PCs of an office")
+def add_parser(sub, write):
+    p = sub.add_parser("proxy-ini", help="write a Proxy.ini for the PCs of an office",
+                       allow_abbrev=False)
     p.add_argument("--server", required=True, help="the proxy's host name or address")
     p.add_argument("--port", required=True)
     p.add_argument("--user", help="proxy user name; the password is read from standard "
@@ -92,4 +92,4 @@ def add_parser(sub):
     p.add_argument("--https-as-http", action="store_true",
                    help="fetch the https:// update server over plain http (ProtocolType 1)")
     p.add_argument("--output", "-o", help="file to write (default: standard output)")
-    p.set_defaults(run=cmd_proxy_ini)
+    p.set_defaults(run=cmd_proxy_ini, write=write)

@@ -149,9 +149,31 @@ class Publish(unittest.TestCase):
         with open(os.path.join(self.folder, "vtupdaterlist.sig"), "w") as f:
             f.write("\n")
         self.assertIn("holds no signature line", run("check", self.list).stdout)
+        # With keys every piece needs its pin, and each prerequisite without one is named.
+        self.write_list(MARK + b"0,1,0,x,20261201_0000,V\r\n1,p," + b"a" * 64 + b"\r\n2,data\r\n")
         _, public = self.keygen("k.pem")
         result = run("check", self.list, "--at", "20261208_2300", "--keys", public)
         self.assertEqual(result.returncode, 1, result.stdout)
+        self.assertIn("piece 2 (data) has no SHA-256", result.stdout)
+        self.assertNotIn("piece 1 (p)", result.stdout)
+        self.assertIn("WARNING: ldb2017rtmx64.upd has no SHA-256 setting", result.stdout)
+
+    def test_only_a_p256_key_signs(self):
+        from cryptography.hazmat.primitives import serialization
+        from cryptography.hazmat.primitives.asymmetric import ec
+        path = os.path.join(SCRATCH, "p384.pem")
+        with open(path, "wb") as f:
+            f.write(ec.generate_private_key(ec.SECP384R1()).private_bytes(
+                serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
+                serialization.NoEncryption()))
+        listed = MARK + b"0,1,0,x,20261201_0000,V\r\n1,p\r\n"
+        self.write_list(listed)
+        result = run("sign", self.list, path)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("not an ECDSA P-256 key", result.stderr)
+        with open(self.list, "rb") as f:
+            self.assertEqual(f.read(), listed)
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "vtupdaterlist.sig")))
 
     def test_sign_raises_the_serial_and_sets_the_expiry(self):
         key, public = self.keygen("k.pem")
@@ -206,7 +228,8 @@ class ProxyIni(unittest.TestCase):
     ARGS = ["proxy-ini", "--server", "p.example", "--port", "3128", "--user", "u"]
 
     def test_the_password_comes_from_stdin_or_the_environment_never_the_command_line(self):
-        self.assertNotEqual(run(*self.ARGS, "--password", "secret").returncode, 0)
+        # Not taken for --password-env either: HOME is a variable that is always set.
+        self.assertNotEqual(run(*self.ARGS, "--password", "HOME").returncode, 0)
         tool = [sys.executable, TOOL] + self.ARGS
         piped = subprocess.run(tool, input="secret\n", capture_output=True, text=True, timeout=60)
         from_env = subprocess.run(tool + ["--password-env", "VT_PW"], capture_output=True,
@@ -217,6 +240,16 @@ class ProxyIni(unittest.TestCase):
             # The key character, then one pair per ASCII character: six, encoded.
             self.assertEqual([len(line) for line in a4], [len("A4=") + 1 + 2 * 6])
             self.assertNotIn("secret", result.stdout + result.stderr)
+        # A file that was readable by others before is not after.
+        path = os.path.join(SCRATCH, "Proxy.ini")
+        os.makedirs(SCRATCH, exist_ok=True)
+        with open(path, "w") as f:
+            f.write("old")
+        os.chmod(path, 0o644)
+        result = subprocess.run(tool + ["-o", path], input="secret\n", capture_output=True,
+                                text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
 
 
 if __name__ == "__main__":

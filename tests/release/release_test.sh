@@ -54,7 +54,15 @@ git -C "$clone" add -A && if [ -n "$(git -C "$clone" status --porcelain)" ]; the
     commit -q -m "sources under test" || exit 1
 fi
 
-key1=$(printf '1%.0s' {1..128}) key2=$(printf 'Ab%.0s' {1..64})
+# Two public keys of P-256, made once per scratch folder; the second in capitals, as a
+# vendor may paste it.
+for n in 1 2; do
+  [ -s "$scratch/key$n.pub" ] && continue
+  rm -f "$scratch/key$n.pem"
+  "$source/tools/velto-publish" keygen "$scratch/key$n.pem" >"$scratch/key$n.pub" || exit 1
+done
+key1=$(cat "$scratch/key1.pub") key2=$(tr a-f A-F <"$scratch/key2.pub")
+off_curve=$(printf '1%.0s' {1..128})
 
 # refusals: rows on stdin, what|environment|arguments|what the refusal says. A refused
 # release leaves the output folder as it was (absent, or the earlier release).
@@ -85,6 +93,7 @@ refusals <<EOF
 no password|-u VELTO_SIGN_PASSWORD|$signing|VELTO_SIGN_PASSWORD is not set
 no certificate||--out $out|no certificate
 a key of 127 digits||$signing --keys ${key1:1}|not a public key
+a key that is no point of P-256||$signing --keys $off_curve|not a public key
 a compiler setting||$signing -DCMAKE_CXX_FLAGS=-O0|not a setting of the project
 an output folder that is not a release||$signing --out $clone|holds more than a release
 EOF

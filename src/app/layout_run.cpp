@@ -116,6 +116,12 @@ bool LayOutPieces(const wchar_t* assets) {
   for (int i = 0; i < kComponentFileCount; ++i) {
     const wchar_t* entry = gSetup.componentFiles[i];
     if (entry[0] == L'\0') continue;
+    // Joined to the folders, such a name would fetch and write outside them; the program
+    // run from the medium would count the piece as missing anyway.
+    if (gSetup.componentRefused[i]) {
+      LogEvent(L"layout: piece %d: the name \"%s\" is refused", i + 1, entry);
+      return false;
+    }
     HeapString remote = PieceRemoteName(entry);
     HeapString local = PieceLocalName(entry);
     if (!remote || !local || !LayOut(assets, remote.get(), local.get(), gSetup.componentPins[i])) {

@@ -98,13 +98,19 @@ TEST_F(Unattended, APrerequisiteThatAsksForARestartEndsWith3010) {
 
 TEST_F(Unattended, AFailedPrerequisiteEndsWith1603AndTheLogNamesIt) {
   PublishEverything(StandInDotNetInstallerFailing());
-  // "/log" names the place of the log in the unattended modes too.
+  // "/log" names the place of the log in the unattended modes too. The failed installer
+  // leaves nothing installed: the next row starts as the first did.
   const std::wstring logPath = folder_ / L"deploy.log";
-  EXPECT_EQ(RunToTheEnd(L"-quiet /log " + Quoted(logPath)), 1603);
-  EXPECT_EQ(RecordedAtLeast(1), std::vector<std::wstring>{DotNetStart() + L" /q /norestart"})
-      << "the application's installer is not started";
-  const std::string log = ReadFileBytes(logPath);
-  EXPECT_TRUE(Contains(log, "exit code 1603 (the .NET Framework: the installer failed")) << log;
+  for (const auto& [mode, switches] : {std::pair{L"-quiet", L" /q /norestart"},
+                                       std::pair{L"/passive", L" /passive /norestart"}}) {
+    SCOPED_TRACE(Narrow(mode));
+    DeleteFileW(record_.c_str());
+    EXPECT_EQ(RunToTheEnd(std::wstring(mode) + L" /log " + Quoted(logPath)), 1603);
+    EXPECT_EQ(RecordedAtLeast(1), std::vector<std::wstring>{DotNetStart() + switches})
+        << "the application's installer is not started";
+    const std::string log = ReadFileBytes(logPath);
+    EXPECT_TRUE(Contains(log, "exit code 1603 (the .NET Framework: the installer failed")) << log;
+  }
 }
 
 // The office PC: a program that holds the publisher's key, its list signed and every

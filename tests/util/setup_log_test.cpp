@@ -84,22 +84,27 @@ TEST(SetupLog, KeepsThePreviousRunAndNeverTearsALine) {
 }
 
 TEST(SetupLog, StopsAtItsLimitWithALineThatSaysSoAndKeepsRoomForTheEnd) {
-  TempFolder temp;
-  const std::wstring path = temp / L"big.log";
-  ASSERT_TRUE(OpenSetupLog(path.c_str()));
-  const std::wstring filler(900, L'x');
-  for (int i = 0; i < 1300; ++i) LogEvent(L"%s", filler.c_str());
-  LogEndEvent(L"The unattended setup ends with exit code %d.", 1603);
-  CloseSetupLog(L"closing");
-  const std::string log = ReadFileBytes(path);
-  EXPECT_LE(log.size(), size_t(kLogLimitBytes));
-  EXPECT_GT(log.size(), size_t(kLogLimitBytes - kLogEndReserveBytes) - 1000);
-  const size_t full = log.find("size limit");
-  ASSERT_NE(full, std::string::npos);
-  const size_t end = log.find("exit code 1603.");
-  ASSERT_NE(end, std::string::npos);
-  EXPECT_GT(end, full);
-  EXPECT_EQ(log.substr(log.size() - 9), "closing\r\n");
+  // Long events stop well short of the events' limit, short ones right at it.
+  for (const size_t length : {900, 20}) {
+    SCOPED_TRACE(length);
+    TempFolder temp;
+    const std::wstring path = temp / L"big.log";
+    ASSERT_TRUE(OpenSetupLog(path.c_str()));
+    const std::wstring filler(length, L'x');
+    for (size_t i = 0; i < kLogLimitBytes / length + 200; ++i) LogEvent(L"%s", filler.c_str());
+    LogEndEvent(L"The unattended setup ends with exit code %d.", 1603);
+    CloseSetupLog(L"closing");
+    const std::string log = ReadFileBytes(path);
+    EXPECT_LE(log.size(), size_t(kLogLimitBytes));
+    EXPECT_GT(log.size(), size_t(kLogLimitBytes - kLogEndReserveBytes) - 1000);
+    const size_t full = log.find("size limit");
+    ASSERT_NE(full, std::string::npos);
+    EXPECT_EQ(log.find("size limit", full + 1), std::string::npos) << "said more than once";
+    const size_t end = log.find("exit code 1603.");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_GT(end, full);
+    EXPECT_EQ(log.substr(log.size() - 9), "closing\r\n");
+  }
 }
 
 TEST(SetupLog, AFileAnotherRunWritesOrAnotherProgramWroteIsLeftAsItIs) {

@@ -154,6 +154,8 @@ TEST_F(Deployment, ALogPlaceThatIsAFolderOrAnotherProgramsFileIsLeftAlone) {
   } rows[] = {
       {L"logs", L"logs\\VeltoSetup.log", nullptr, nullptr},
       {L"other.log", L"other.%u.log", L"other.log", &theirs},
+      // A place ending in '\' is a folder to make (the quotes need its '\' doubled).
+      {L"new\\\\", L"new\\VeltoSetup.log", nullptr, nullptr},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(Narrow(row.place));

@@ -227,10 +227,16 @@ TEST_F(Deployment, AnInterruptedLayoutFinishesWithoutFetchingCompletedFilesAgain
   // The cut request is logged once the server has let it go.
   for (int i = 0; i < 200 && !Requested(L"VeltoData.upd"); ++i) Sleep(50);
   ClearRequestLog(TestServer::kUpdate);
+  // A file on the medium that no longer matches its pin is fetched again.
+  const std::wstring changed = medium + L"\\Assets\\ldb2014sp3x86.msi";
+  const std::string package = ReadFileBytes(changed);
+  WriteFileBytes(changed, package + "!");
   EXPECT_EQ(Run(program_, L"/layout " + Quoted(medium), kRunLimitMs), 0);
   for (const wchar_t* done : {L"ndp461.upd", L"ldb2017rtmx64.upd", L"VeltoApp.upd"}) {
     EXPECT_FALSE(Requested(done)) << Narrow(done) << " was fetched again";
   }
+  EXPECT_TRUE(Requested(L"ldb2014sp3x86.upd"));
+  EXPECT_EQ(ReadFileBytes(changed), package);
   std::vector<std::string> ranges;
   for (const LoggedRequest& request : ReadRequestLog(TestServer::kUpdate)) {
     if (Contains(request.target, "VeltoData.upd")) ranges.push_back(request.range);

@@ -48,13 +48,16 @@ bool ShowsAWindow(DWORD processId) {
 class Deployment : public SetupProgramTest {
  protected:
   // The list of Velto 2026 with two pieces and every installer a medium carries; each
-  // file pinned in the list when pinned, the list signed by signer when given.
+  // file pinned in the list when pinned (but the installer named unpinned), the list
+  // signed by signer when given.
   void PublishAll(bool pinned, const std::string& data = "application data",
-                  const TestSigningKey* signer = nullptr) {
+                  const TestSigningKey* signer = nullptr, const wchar_t* unpinned = L"") {
     std::string pins;
     auto publish = [&](const std::wstring& name, const std::string& bytes) {
       Publish(name, bytes);
-      if (pinned) pins += "-2,SHA256:" + Narrow(name) + "," + Sha256Hex(bytes) + "\r\n";
+      if (pinned && name != unpinned) {
+        pins += "-2,SHA256:" + Narrow(name) + "," + Sha256Hex(bytes) + "\r\n";
+      }
     };
     publish(L"ndp461.upd", ReadFileBytes(StandInDotNetInstaller()));
     for (const wchar_t* package : kPackages) {
@@ -192,6 +195,11 @@ TEST_F(Deployment, PrerequisitesApartInstallBothAndLeaveTheApplicationAlone) {
 TEST_F(Deployment, AKeyedLayoutInstallsEverythingWithoutAServerAndRefusesATamperedFile) {
   const TestSigningKey publisher;
   GiveKeys(publisher);
+  // An installer the signed list does not pin is not laid out, for a program with keys.
+  PublishAll(true, "application data", &publisher, L"ldb2014sp3x86.upd");
+  EXPECT_EQ(Run(program_, L"/layout " + Quoted(folder_ / L"unpinned"), kRunLimitMs), 1603);
+  EXPECT_TRUE(Contains(ReadFileBytes(WorkPath(L"VeltoSetup.log")),
+                       "layout: ldb2014sp3x86.upd has no SHA-256"));
   PublishAll(true, "application data", &publisher);
   const std::wstring medium = folder_ / L"medium";
   ASSERT_EQ(Run(program_, L"/layout " + Quoted(medium), kRunLimitMs), 0);

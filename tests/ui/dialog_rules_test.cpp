@@ -201,6 +201,7 @@ TEST(ProgressText, SizesRateAndTimeLeft) {
       {0, 1023, 0, true, L"0 B / 1023 B"},
       {1024, 1000 * 1024, 512 * 1024, true, L"1 KB / 1000 KB（512 KB/秒・残り約 2 秒）"},
       {1023 * 1024, kMiB, 0, true, L"1023 KB / 1.0 MB"},
+      {1024 * kMiB - 1, 1024 * kMiB, 0, true, L"1023.9 MB / 1.0 GB"},
       {kMiB, 0xFFFFFFFFu, 100 * kMiB, false, L"1.0 MB / 3.9 GB（100.0 MB/秒）"},
       // No time left before the rate has settled, nor without a known size.
       {10 * kMiB, 20 * kMiB, kMiB, false, L"10.0 MB / 20.0 MB（1.0 MB/秒）"},

@@ -63,17 +63,6 @@ class SelfUpdateTest : public CatalogServerTest {
 
   std::wstring Record() const { return folder_ / L"record.txt"; }
 
-  // The command lines the stand-in recorded, once it has recorded one (bounded wait:
-  // it may still be starting, and it creates the record before it writes the line).
-  std::vector<std::wstring> WaitForRecord() {
-    std::vector<std::wstring> lines = RecordedCommandLines(Record());
-    for (int i = 0; i < 200 && lines.empty(); ++i) {
-      Sleep(50);
-      lines = RecordedCommandLines(Record());
-    }
-    return lines;
-  }
-
   // A copy of the stand-in under a path with blanks.
   std::wstring PlaceStandIn() {
     const std::wstring folder = folder_ / L"new setup";
@@ -101,7 +90,7 @@ TEST_F(SelfUpdateTest, HandsTheMutexOverBeforeStartingTheNewProgram) {
       EXPECT_TRUE(dialog.asked());
     }
     const std::wstring expected = L"\"" + program + L"\"" + (updateMode ? L" -U" : L"");
-    EXPECT_EQ(WaitForRecord(), std::vector<std::wstring>{expected});
+    EXPECT_EQ(RecordedCommandLines(Record(), 1), std::vector<std::wstring>{expected});
     EXPECT_FALSE(gSetup.instanceMutex);
   }
 }
@@ -178,7 +167,7 @@ TEST_F(SelfUpdateTest, ARevisionInEffectFetchesAfreshAndStartsTheNewProgram) {
     EXPECT_EQ(gSetup.runEndCode, 0);
     EXPECT_FALSE(gSetup.selfUpdateFailed);
     const std::wstring expected = L"\"" + Work(L"newsetup.exe") + L"\"" + (updateMode ? L" -U" : L"");
-    EXPECT_EQ(WaitForRecord(), std::vector<std::wstring>{expected});
+    EXPECT_EQ(RecordedCommandLines(Record(), 1), std::vector<std::wstring>{expected});
     const auto asked = AwaitRequests(TestServer::kUpdate, L"newsetup.upd", updateMode ? 2 : 1);
     ASSERT_EQ(asked.size(), updateMode ? 2u : 1u);
     EXPECT_EQ(asked[0].status, updateMode ? 503 : 200);

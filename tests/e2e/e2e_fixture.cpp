@@ -118,8 +118,8 @@ HWND SetupProgramTest::Start(const std::wstring& arguments) {
   return dialog;
 }
 
-std::vector<std::wstring> SetupProgramTest::Recorded() const {
-  return RecordedCommandLines(record_);
+std::vector<std::wstring> SetupProgramTest::Recorded(size_t atLeast) const {
+  return RecordedCommandLines(record_, atLeast);
 }
 
 bool WaitForEnabled(HWND dialog, int id, bool enabled, DWORD timeoutMs) {

@@ -55,8 +55,9 @@ class SetupProgramTest : public ::testing::Test {
 
   // Starts the program with arguments and waits for its dialog.
   HWND Start(const std::wstring& arguments = L"");
-  // The command lines recorded by stand-ins started (directly or not) from this test.
-  std::vector<std::wstring> Recorded() const;
+  // The command lines recorded by stand-ins started (directly or not) from this test, once
+  // there are atLeast (a stand-in started by a program that has ended may still be writing).
+  std::vector<std::wstring> Recorded(size_t atLeast = 0) const;
 
   TempFolder folder_;
   std::wstring program_;

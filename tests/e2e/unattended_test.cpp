@@ -54,12 +54,6 @@ class Unattended : public SetupProgramTest {
     return first_ ? first_.WaitForExit(kRunLimitMs) : -1;
   }
 
-  // Stand-ins started by a process that has ended may still be writing their record.
-  std::vector<std::wstring> RecordedAtLeast(size_t count) {
-    for (int i = 0; i < 100 && Recorded().size() < count; ++i) Sleep(50);
-    return Recorded();
-  }
-
   // The .NET installer the setup started is the only one started from the work folder
   // under its local name; the application's installer is the first piece.
   std::wstring DotNetStart() const { return Quoted(WorkPath(L"ndp461.exe")); }
@@ -78,7 +72,7 @@ TEST_F(Unattended, QuietInstallsEverythingWithoutAWindowAndWaitsForTheApplicatio
   // The setup waited for the application's installer, which registered the release.
   EXPECT_EQ(ReadRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"VersionCode", 0, true), 120);
   EXPECT_EQ(ReadDotNetRelease(), kStandInDotNetRelease);
-  EXPECT_EQ(RecordedAtLeast(2), (std::vector<std::wstring>{DotNetStart() + L" /q /norestart",
+  EXPECT_EQ(Recorded(2), (std::vector<std::wstring>{DotNetStart() + L" /q /norestart",
                                                            ProductStart(L" /quiet")}));
   const std::string log = ReadFileBytes(WorkPath(L"VeltoSetup.log"));
   EXPECT_TRUE(Contains(log, "exit code 0 (the setup: every step is done)")) << log;
@@ -87,7 +81,7 @@ TEST_F(Unattended, QuietInstallsEverythingWithoutAWindowAndWaitsForTheApplicatio
 TEST_F(Unattended, APrerequisiteThatAsksForARestartEndsWith3010) {
   PublishEverything(StandInDotNetInstallerRestart());
   EXPECT_EQ(RunToTheEnd(L"/quiet"), 3010);
-  const auto lines = RecordedAtLeast(2);
+  const auto lines = Recorded(2);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[1], ProductStart(L" /quiet"));
   const std::string log = ReadFileBytes(WorkPath(L"VeltoSetup.log"));
@@ -106,7 +100,7 @@ TEST_F(Unattended, AFailedPrerequisiteEndsWith1603AndTheLogNamesIt) {
     SCOPED_TRACE(Narrow(mode));
     DeleteFileW(record_.c_str());
     EXPECT_EQ(RunToTheEnd(std::wstring(mode) + L" /log " + Quoted(logPath)), 1603);
-    EXPECT_EQ(RecordedAtLeast(1), std::vector<std::wstring>{DotNetStart() + switches})
+    EXPECT_EQ(Recorded(1), std::vector<std::wstring>{DotNetStart() + switches})
         << "the application's installer is not started";
     const std::string log = ReadFileBytes(logPath);
     EXPECT_TRUE(Contains(log, "exit code 1603 (the .NET Framework: the installer failed")) << log;
@@ -145,7 +139,7 @@ TEST_F(Unattended, QuietOverTlsThroughTheOfficeProxyWithASignedList) {
 
   EXPECT_EQ(RunToTheEnd(L"/quiet"), 0);
   EXPECT_EQ(ReadRegDword(HKEY_CURRENT_USER, kProductRegistryKey, L"VersionCode", 0, true), 120);
-  EXPECT_EQ(RecordedAtLeast(2), (std::vector<std::wstring>{DotNetStart() + L" /q /norestart",
+  EXPECT_EQ(Recorded(2), (std::vector<std::wstring>{DotNetStart() + L" /q /norestart",
                                                            ProductStart(L" /quiet")}));
   std::vector<std::string> fetched;
   for (const auto& request : AwaitRequests(TestServer::kTls, L"", names.size())) {
@@ -183,7 +177,7 @@ TEST_F(Unattended, PassivePressesThroughWithTheDialogShown) {
   // The application's installer is started as the button starts it, and the setup ends.
   EXPECT_EQ(first_.WaitForExit(kRunLimitMs), 0);
   EXPECT_GE(MaxLocalDbMajorVersion(), 12) << "LocalDB was installed by itself";
-  EXPECT_EQ(RecordedAtLeast(2), (std::vector<std::wstring>{DotNetStart() + L" /passive /norestart",
+  EXPECT_EQ(Recorded(2), (std::vector<std::wstring>{DotNetStart() + L" /passive /norestart",
                                                            ProductStart(L"")}));
 }
 

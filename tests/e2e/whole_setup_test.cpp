@@ -102,12 +102,8 @@ class WholeSetup : public SetupProgramTest {
   // The stand-ins record their start; the application installer may still be starting
   // when the setup program has ended.
   std::wstring LastRecorded(size_t atLeast) {
-    for (int i = 0; i < 200; ++i) {
-      const auto lines = Recorded();
-      if (lines.size() >= atLeast) return lines.back();
-      Sleep(50);
-    }
-    return L"<nothing recorded>";
+    const auto lines = Recorded(atLeast);
+    return lines.size() >= atLeast ? lines.back() : L"<nothing recorded>";
   }
 
   // Installs .NET and LocalDB by their buttons and checks the step 3 button along the way.

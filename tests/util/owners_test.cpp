@@ -34,28 +34,4 @@ TEST(Owners, AComApartmentIsLeftOnlyWhenItWasEntered) {
   }
 }
 
-CriticalSection gSection;
-int gValue = 0;
-
-DWORD WINAPI ReadUnderLock(void*) {
-  const LockGuard hold(gSection);
-  return DWORD(gValue);
-}
-
-// Another thread gets the section only after the guard's scope, so it sees the last write.
-TEST(Owners, ALockGuardHoldsItsSectionToTheEndOfItsScope) {
-  UniqueHandle thread;
-  {
-    const LockGuard hold(gSection);
-    gValue = 1;
-    thread.reset(CreateThread(nullptr, 0, ReadUnderLock, nullptr, 0, nullptr));
-    Sleep(100);
-    gValue = 2;
-  }
-  ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
-  DWORD seen = 0;
-  GetExitCodeThread(thread.get(), &seen);
-  EXPECT_EQ(seen, 2u);
-}
-
 }  // namespace

@@ -129,7 +129,9 @@ ScopedEnvironment::~ScopedEnvironment() {
   SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
 }
 
-std::vector<std::wstring> RecordedCommandLines(const std::wstring& recordPath) {
+namespace {
+
+std::vector<std::wstring> ReadRecord(const std::wstring& recordPath) {
   const std::wstring text = Widen(ReadFileBytes(recordPath));
   std::vector<std::wstring> lines;
   size_t start = 0;
@@ -137,6 +139,17 @@ std::vector<std::wstring> RecordedCommandLines(const std::wstring& recordPath) {
     std::wstring line = text.substr(start, end - start);
     line.erase(line.find_last_not_of(L' ') + 1);
     lines.push_back(line);
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::vector<std::wstring> RecordedCommandLines(const std::wstring& recordPath, size_t atLeast) {
+  std::vector<std::wstring> lines = ReadRecord(recordPath);
+  for (int i = 0; i < 200 && lines.size() < atLeast; ++i) {
+    Sleep(50);
+    lines = ReadRecord(recordPath);
   }
   return lines;
 }

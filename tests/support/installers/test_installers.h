@@ -29,8 +29,10 @@ void UndoStandInInstallations();
 // could not be started or did not end in time.
 long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs);
 
-// The command lines a record file holds, one per start, trailing blanks cut.
-std::vector<std::wstring> RecordedCommandLines(const std::wstring& recordPath);
+// The command lines a record file holds, one per start, trailing blanks cut; once there
+// are atLeast of them (a stand-in may still be starting: at most 10 s), or at once.
+std::vector<std::wstring> RecordedCommandLines(const std::wstring& recordPath,
+                                               size_t atLeast = 0);
 
 // While it lives, stand-ins started meanwhile wait before they install; Release() (or
 // the end of the scope) lets them go on.

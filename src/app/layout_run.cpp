@@ -16,6 +16,7 @@
 #include "state/setup_state.h"
 #include "util/paths.h"
 #include "util/setup_log.h"
+#include "util/stop_event.h"
 #include "util/strings.h"
 #include "catalog/fetch_retry.h"
 
@@ -47,8 +48,7 @@ int32_t End(int32_t exitCode, const wchar_t* reason) {
 
 // A step that failed because the user cancelled the window ends the run as cancelled.
 int32_t Failed(const wchar_t* reason) {
-  HANDLE stop = gSetup.stopEvent.get();
-  if (stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) {
+  if (StopRequested(gSetup.stopEvent.get())) {
     return End(kExitCancelled, L"the layout was cancelled");
   }
   return End(kExitFailed, reason);
